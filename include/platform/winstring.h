@@ -56,3 +56,18 @@ HRESULT WindowsStringHasEmbeddedNull(HSTRING string, BOOL* hasEmbedNull);
 HRESULT WindowsCompareStringOrdinal(HSTRING string1, HSTRING string2, INT32* result);
 
 }  // extern "C"
+
+#include "platform/handle.h"
+
+namespace platform {
+
+struct HStringTraits {
+    using Type = HSTRING;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type string) noexcept { WindowsDeleteString(string); }
+};
+
+// An owned HSTRING handle, deleted on every path.
+using UniqueHString = UniqueHandle<HStringTraits>;
+
+}  // namespace platform
