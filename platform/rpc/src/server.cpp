@@ -1,0 +1,280 @@
+// RpcServer: listeners, one accepting thread, a fixed pool of workers that
+// each serve one connection at a time, and a bounded queue between them.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "endpoint.h"
+#include "platform/rpc_server.h"
+#include "server_connection.h"
+
+namespace platform::rpc {
+
+namespace {
+
+using transport::UniqueFd;
+
+constexpr int kBacklog = 64;
+
+struct Listener {
+    UniqueFd fd;
+    bool local = true;
+    std::string path;  // local: the socket file we made
+    ino_t inode = 0;
+    std::string secondaryAddress;
+};
+
+struct Accepted {
+    UniqueFd fd;
+    CallerIdentity caller;
+    std::string secondaryAddress;
+};
+
+// A live server already accepts on path.
+bool SomeoneListens(const std::string& path) {
+    UniqueFd probe;
+    return transport::ConnectLocal(path, 200, probe) == RPC_S_OK;
+}
+
+RPC_STATUS StatusForErrno(int error) {
+    return error == EACCES || error == EPERM || error == EROFS ? RPC_S_ACCESS_DENIED : RPC_S_OUT_OF_RESOURCES;
+}
+
+RPC_STATUS ListenLocal(const std::string& folder, const RPC_SYNTAX_IDENTIFIER& id, Listener& listener) {
+    listener.secondaryAddress = EndpointNameOf(id);
+    listener.path = folder + "/" + listener.secondaryAddress;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (listener.path.size() >= sizeof address.sun_path) return RPC_S_INVALID_ENDPOINT_FORMAT;
+    std::memcpy(address.sun_path, listener.path.c_str(), listener.path.size());
+    if (SomeoneListens(listener.path)) return RPC_S_DUPLICATE_ENDPOINT;
+    ::unlink(listener.path.c_str());  // a stale socket file of a server that is gone
+    listener.fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!listener.fd) return RPC_S_OUT_OF_RESOURCES;
+    if (::bind(listener.fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return StatusForErrno(errno);
+    ::chmod(listener.path.c_str(), 0666);  // anyone may call; handlers see who did
+    struct stat info {};
+    if (::stat(listener.path.c_str(), &info) == 0) listener.inode = info.st_ino;
+    return ::listen(listener.fd.get(), kBacklog) == 0 ? RPC_S_OK : StatusForErrno(errno);
+}
+
+RPC_STATUS ListenTcp(uint16_t port, Listener& listener) {
+    listener.local = false;
+    listener.fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!listener.fd) return RPC_S_OUT_OF_RESOURCES;
+    int one = 1;
+    ::setsockopt(listener.fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener.fd.get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listener.fd.get(), kBacklog) != 0 ||
+        ::getsockname(listener.fd.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return errno == EADDRINUSE ? RPC_S_DUPLICATE_ENDPOINT : StatusForErrno(errno);
+    }
+    listener.secondaryAddress = std::to_string(ntohs(address.sin_port));
+    return RPC_S_OK;
+}
+
+// Removes the socket file if it is still the one this listener made.
+void RemoveSocketFile(const Listener& listener) {
+    struct stat info {};
+    if (listener.local && ::stat(listener.path.c_str(), &info) == 0 && info.st_ino == listener.inode) {
+        ::unlink(listener.path.c_str());
+    }
+}
+
+CallerIdentity IdentityOf(int fd, bool local) {
+    CallerIdentity caller;
+    struct ucred peer {};
+    if (local && transport::PeerCredentials(fd, peer)) {
+        caller = CallerIdentity{peer.uid, peer.gid, peer.pid, true};
+    } else if (!local) {
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    return caller;
+}
+
+}  // namespace
+
+class RpcServer::Impl {
+public:
+    explicit Impl(RpcServerOptions options) : options_(std::move(options)) {}
+
+    RPC_STATUS Register(const RPC_SYNTAX_IDENTIFIER& id, const RPC_PROCEDURE_TABLE& table,
+                        std::vector<RpcHandler> handlers);
+    RPC_STATUS Start();
+    void Stop();
+    uint16_t TcpPort() const;
+    std::vector<std::string> LocalEndpoints() const;
+
+private:
+    RPC_STATUS OpenListeners();
+    void AcceptLoop();
+    void AcceptFrom(const Listener& listener);
+    void WorkerLoop();
+
+    RpcServerOptions options_;
+    std::vector<RegisteredInterface> interfaces_;
+    std::vector<Listener> listeners_;
+    UniqueFd stopEvent_;
+    ServerShared shared_;
+    std::thread acceptor_;
+    std::vector<std::thread> workers_;
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<Accepted> queue_;
+    bool started_ = false;
+    bool stopping_ = false;
+};
+
+RPC_STATUS RpcServer::Impl::Register(const RPC_SYNTAX_IDENTIFIER& id, const RPC_PROCEDURE_TABLE& table,
+                                     std::vector<RpcHandler> handlers) {
+    if (started_) return RPC_S_ALREADY_LISTENING;
+    auto shapes = ParseProcedureTable(table);
+    if (!shapes || shapes->size() != handlers.size()) return RPC_S_INVALID_ARG;
+    for (const auto& known : interfaces_) {
+        if (known.id.SyntaxGUID == id.SyntaxGUID) return RPC_S_DUPLICATE_ENDPOINT;
+    }
+    interfaces_.push_back(RegisteredInterface{id, std::move(*shapes), std::move(handlers)});
+    return RPC_S_OK;
+}
+
+RPC_STATUS RpcServer::Impl::OpenListeners() {
+    if (options_.listenLocal) {
+        std::string folder = options_.localFolder.empty() ? RpcFolder() : options_.localFolder;
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error) return StatusForErrno(error.value());
+        for (const auto& iface : interfaces_) {
+            Listener& listener = listeners_.emplace_back();
+            if (RPC_STATUS status = ListenLocal(folder, iface.id, listener); status != RPC_S_OK) return status;
+        }
+    }
+    if (options_.listenTcp) return ListenTcp(options_.tcpPort, listeners_.emplace_back());
+    return RPC_S_OK;
+}
+
+RPC_STATUS RpcServer::Impl::Start() {
+    if (started_) return RPC_S_ALREADY_LISTENING;
+    if (interfaces_.empty() || options_.workers == 0 || (!options_.listenLocal && !options_.listenTcp)) {
+        return RPC_S_INVALID_ARG;
+    }
+    stopEvent_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    RPC_STATUS status = stopEvent_ ? OpenListeners() : RPC_S_OUT_OF_RESOURCES;
+    if (status != RPC_S_OK) {
+        for (const auto& listener : listeners_) RemoveSocketFile(listener);
+        listeners_.clear();
+        return status;
+    }
+    shared_ = ServerShared{&options_, &interfaces_, stopEvent_.get(), static_cast<uint32_t>(::getpid()) | 1u};
+    started_ = true;
+    stopping_ = false;
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+    for (unsigned k = 0; k < options_.workers; ++k) workers_.emplace_back([this] { WorkerLoop(); });
+    return RPC_S_OK;
+}
+
+void RpcServer::Impl::Stop() {
+    if (!started_) return;
+    {
+        std::lock_guard guard(lock_);
+        stopping_ = true;
+    }
+    uint64_t one = 1;
+    (void)!::write(stopEvent_.get(), &one, sizeof one);
+    ready_.notify_all();
+    acceptor_.join();
+    for (auto& worker : workers_) worker.join();
+    workers_.clear();
+    queue_.clear();
+    for (const auto& listener : listeners_) RemoveSocketFile(listener);
+    listeners_.clear();
+    stopEvent_.reset();
+    started_ = false;
+}
+
+void RpcServer::Impl::AcceptLoop() {
+    std::vector<pollfd> fds;
+    for (const auto& listener : listeners_) fds.push_back({listener.fd.get(), POLLIN, 0});
+    fds.push_back({stopEvent_.get(), POLLIN, 0});
+    for (;;) {
+        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
+        if ((fds.back().revents & POLLIN) != 0) return;
+        for (size_t k = 0; k < listeners_.size(); ++k) {
+            if ((fds[k].revents & POLLIN) != 0) AcceptFrom(listeners_[k]);
+        }
+    }
+}
+
+void RpcServer::Impl::AcceptFrom(const Listener& listener) {
+    for (;;) {
+        UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd) return;  // EAGAIN: drained (other errors: try again on the next wake-up)
+        CallerIdentity caller = IdentityOf(fd.get(), listener.local);
+        std::lock_guard guard(lock_);
+        if (queue_.size() >= options_.maxPendingConnections) continue;  // too many waiting: this one is closed
+        queue_.push_back(Accepted{std::move(fd), caller, listener.secondaryAddress});
+        ready_.notify_one();
+    }
+}
+
+void RpcServer::Impl::WorkerLoop() {
+    for (;;) {
+        Accepted next;
+        {
+            std::unique_lock guard(lock_);
+            ready_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_) return;
+            next = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        ServerConnection(shared_, std::move(next.fd), next.caller, std::move(next.secondaryAddress)).Serve();
+    }
+}
+
+uint16_t RpcServer::Impl::TcpPort() const {
+    for (const auto& listener : listeners_) {
+        if (!listener.local) return static_cast<uint16_t>(std::stoul(listener.secondaryAddress));
+    }
+    return 0;
+}
+
+std::vector<std::string> RpcServer::Impl::LocalEndpoints() const {
+    std::vector<std::string> paths;
+    for (const auto& listener : listeners_) {
+        if (listener.local) paths.push_back(listener.path);
+    }
+    return paths;
+}
+
+RpcServer::RpcServer(RpcServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+RpcServer::~RpcServer() { Stop(); }
+
+RPC_STATUS RpcServer::RegisterInterface(const RPC_SYNTAX_IDENTIFIER& id, const RPC_PROCEDURE_TABLE& procedures,
+                                        std::vector<RpcHandler> handlers) {
+    return impl_->Register(id, procedures, std::move(handlers));
+}
+
+RPC_STATUS RpcServer::Start() { return impl_->Start(); }
+void RpcServer::Stop() { impl_->Stop(); }
+uint16_t RpcServer::TcpPort() const { return impl_->TcpPort(); }
+std::vector<std::string> RpcServer::LocalEndpoints() const { return impl_->LocalEndpoints(); }
+std::string RpcServer::EndpointName(const RPC_SYNTAX_IDENTIFIER& id) { return EndpointNameOf(id); }
+
+}  // namespace platform::rpc
