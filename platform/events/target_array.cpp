@@ -1,0 +1,33 @@
+#include "target_array.h"
+
+namespace platform::events {
+
+ComPtr<TargetArray> TargetArray::Make(RegistrationList entries) {
+    return ComPtr<TargetArray>::Attach(new TargetArray(std::move(entries)));
+}
+
+HRESULT TargetArray::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IUnknown::IID_) {
+        *object = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+// Counting follows the usual pattern: relaxed increments (a reference is made
+// from one already held), releasing decrements, and a fence before teardown.
+ULONG TargetArray::AddRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+ULONG TargetArray::Release() {
+    ULONG remaining = references_.fetch_sub(1, std::memory_order_release) - 1;
+    if (remaining == 0) {
+        std::atomic_thread_fence(std::memory_order_acquire);
+        delete this;
+    }
+    return remaining;
+}
+
+}  // namespace platform::events
