@@ -6,6 +6,10 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 
 #include "MorvalaFrameworkUiWinPRT.h"
@@ -51,8 +55,7 @@ struct IdentityCase {
     IID declared;
 };
 
-TEST(Identities, HeaderValuesAreTheNameBasedUuids) {
-    const IdentityCase cases[] = {
+const IdentityCase kCases[] = {
         {"MorvalaFrameworkUiWinPRT.__IRegistryManagerStatics", abi::__IRegistryManagerStatics::IID_},
         {"MorvalaFrameworkUiWinPRT.__IRegistryManagerPublicNonVirtuals",
          abi::__IRegistryManagerPublicNonVirtuals::IID_},
@@ -60,9 +63,32 @@ TEST(Identities, HeaderValuesAreTheNameBasedUuids) {
         {"MorvalaFrameworkUiWinPRT.WinPRTUtils.__IUtilsStatics", abi::__IUtilsStatics::IID_},
         {"MorvalaFrameworkUiWinPRT.WinPRTUtils.__IUtilsPublicNonVirtuals", abi::__IUtilsPublicNonVirtuals::IID_},
         {"MorvalaFrameworkUiWinPRT.GPSLoggingSettingsCallback", abi::GPSLoggingSettingsCallback::IID_},
-    };
-    for (const IdentityCase& c : cases) {
+};
+
+TEST(Identities, HeaderValuesAreTheNameBasedUuids) {
+    for (const IdentityCase& c : kCases) {
         EXPECT_EQ(Text(c.declared), Text(NameBasedGuid(c.fullName))) << c.fullName;
+    }
+}
+
+// The type metadata beside the header declares the same identities: every
+// [uuid(...)] attribute, keyed by the short name of the type it precedes.
+TEST(Identities, TypeMetadataAgreesWithTheHeader) {
+    std::ifstream file(MORVALA_IDL_PATH);
+    ASSERT_TRUE(file) << MORVALA_IDL_PATH;
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string idl = text.str();
+    const std::regex attribute(R"(uuid\(([0-9a-f-]{36})\)\]\s*(?:interface|delegate void)\s+(\w+))");
+    std::map<std::string, std::string> declared;
+    for (std::sregex_iterator it(idl.begin(), idl.end(), attribute), end; it != end; ++it) {
+        declared[(*it)[2]] = (*it)[1];
+    }
+    EXPECT_EQ(declared.size(), std::size(kCases));
+    for (const IdentityCase& c : kCases) {
+        std::string fullName = c.fullName;
+        std::string shortName = fullName.substr(fullName.rfind('.') + 1);
+        EXPECT_EQ(declared[shortName], Text(c.declared)) << shortName;
     }
 }
 
