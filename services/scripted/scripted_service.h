@@ -24,12 +24,12 @@ enum class Service { Connection, Accessory };
 struct Reply {
     int32_t status = 0;       // every 32-bit output (status or value)
     int32_t returnValue = 0;  // the return value, for procedures that have one
-    std::vector<uint8_t> bytes;  // the 8-bit out buffer; its size is the count sent
-    std::u16string units;        // the UTF-16 out buffer; its size is the count sent
+    std::vector<uint8_t> bytes{};  // the 8-bit out buffer; its size is the count sent
+    std::u16string units{};      // the UTF-16 out buffer; its size is the count sent
     RPC_STATUS fault = RPC_S_OK;             // not OK: answer a fault with this status
     std::chrono::milliseconds delay{0};      // wait this long before answering
     bool dropConnection = false;             // close the connection instead of answering
-    std::optional<std::vector<uint8_t>> rawResponseStub;  // send these stub bytes as they are
+    std::optional<std::vector<uint8_t>> rawResponseStub{};  // send these stub bytes as they are
 };
 
 // One call as the service received it.
