@@ -17,16 +17,14 @@ HRESULT TargetArray::QueryInterface(REFIID riid, void** object) {
     return E_NOINTERFACE;
 }
 
-// Counting follows the usual pattern: relaxed increments (a reference is made
-// from one already held), releasing decrements, and a fence before teardown.
+// Relaxed increments (a reference is made from one already held); the
+// decrement both publishes this holder's writes and, for the thread that
+// reaches zero, acquires every other holder's before teardown.
 ULONG TargetArray::AddRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 ULONG TargetArray::Release() {
-    ULONG remaining = references_.fetch_sub(1, std::memory_order_release) - 1;
-    if (remaining == 0) {
-        std::atomic_thread_fence(std::memory_order_acquire);
-        delete this;
-    }
+    ULONG remaining = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (remaining == 0) delete this;
     return remaining;
 }
 
