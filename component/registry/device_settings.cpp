@@ -1,20 +1,159 @@
 // The accessory device members and the accessories version.
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "access_layer.h"
+#include "host/module.h"
 #include "platform/collections.h"
 #include "platform/errors.h"
 #include "registry_members.h"
+#include "settings_store.h"
+#include "string_conversions.h"
 
 namespace component::registry {
 
-platform::ComPtr<IMap_String_String> GetDeviceValues(HSTRING) { throw platform::NotImplementedException(); }
+namespace {
 
-void SetDeviceValue(HSTRING, HSTRING, HSTRING) { throw platform::NotImplementedException(); }
+// Capacities offered to the store: names of at most 254 characters (255 with
+// the terminator), data of at most 510 bytes.
+constexpr DWORD NameCapacity = 255;
+constexpr DWORD DataCapacity = 510;
 
-platform::ComPtr<IVector_String> GetDeviceIds() { throw platform::NotImplementedException(); }
+// The byte count of `units` UTF-16 units, or false when it does not fit the
+// store's 32-bit count (the value is then not written rather than cut short).
+bool ByteCount(size_t units, DWORD& bytes) {
+    if (units > std::numeric_limits<DWORD>::max() / sizeof(WCHAR)) return false;
+    bytes = static_cast<DWORD>(units * sizeof(WCHAR));
+    return true;
+}
 
-void DeleteDevice(HSTRING) { throw platform::NotImplementedException(); }
+// A REG_DWORD value's text: its data as a signed little-endian 32-bit number.
+// Data of fewer than four bytes are the number those bytes make, the missing
+// high bytes taken as zero (never the buffer's stale contents); bytes past the
+// fourth are not looked at.
+platform::UniqueHString DwordText(const WCHAR* data, DWORD byteCount) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(data);
+    uint32_t number = 0;
+    for (DWORD i = 0; i < byteCount && i < 4; ++i) number |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    return TextFromInt32(static_cast<INT32>(number));
+}
 
-void SetAccessoriesVersion(HSTRING) { throw platform::NotImplementedException(); }
+// Calls visit(name, length) for each subkey of the devices key that could be
+// read, in the store's enumeration order, until visit answers true. Returns
+// true exactly when it did. A devices key that does not open visits nothing.
+template <typename Visit>
+bool VisitDeviceIds(Visit&& visit) {
+    platform::UniqueHkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, DevicesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS || !key)
+        return false;
+    DWORD count = 0;
+    FILETIME lastWrite{};
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, &lastWrite);
+    WCHAR name[NameCapacity];
+    for (DWORD index = 0; index < count; ++index) {
+        DWORD length = NameCapacity;
+        // A subkey whose name does not fit, or that went away since the count
+        // was taken, is skipped.
+        if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, &lastWrite) != ERROR_SUCCESS)
+            continue;
+        if (visit(name, length)) return true;
+    }
+    return false;
+}
 
-bool DeviceExists(HSTRING) { throw platform::NotImplementedException(); }
+// True when the device key path addresses the devices key itself: the id
+// (up to its first NUL) is empty or made of backslashes only, which the store
+// reads as separators.
+bool NamesDevicesKey(const std::u16string& devicePath) {
+    return devicePath.find_first_not_of(u'\\', std::size(DevicesKeyPath) - 1) == std::u16string::npos;
+}
+
+}  // namespace
+
+platform::ComPtr<IMap_String_String> GetDeviceValues(HSTRING deviceId) {
+    platform::ComPtr<IMap_String_String> map = platform::MakeStringMap(LiveObjects());
+    platform::UniqueHkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, MakeDeviceKeyPath(deviceId).c_str(), 0, KEY_READ, key.put()) !=
+            ERROR_SUCCESS ||
+        !key)
+        return map;
+    DWORD count = 0;
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                     nullptr, nullptr);
+    WCHAR name[NameCapacity];
+    WCHAR data[DataCapacity / sizeof(WCHAR)];
+    for (DWORD index = 0; index < count; ++index) {
+        DWORD nameLength = NameCapacity;
+        DWORD dataSize = DataCapacity;
+        DWORD type = REG_NONE;
+        // A value whose name or data do not fit, or that went away since the
+        // count was taken, is left out.
+        if (RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                          &dataSize) != ERROR_SUCCESS)
+            continue;
+        platform::UniqueHString text = type == REG_DWORD ? DwordText(data, dataSize)
+                                                         : TextFromNulTerminated(data, dataSize / sizeof(WCHAR));
+        platform::UniqueHString valueName = TextFromNulTerminated(name, NameCapacity);
+        boolean replaced = 0;
+        platform::ThrowIfFailed(map->Insert(valueName.get(), text.get(), &replaced));
+    }
+    return map;
+}
+
+void SetDeviceValue(HSTRING deviceId, HSTRING valueName, HSTRING value) {
+    platform::UniqueHkey key = OpenKeyForWriting(MakeDeviceKeyPath(deviceId).c_str());
+    if (!key) return;
+    const std::u16string name = ToWideText(valueName);
+    const std::u16string text = ToWideText(value);
+    DWORD bytes = 0;
+    // The text's units and its terminator. A refused write is not reported.
+    if (ByteCount(text.size() + 1, bytes))
+        RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+}
+
+platform::ComPtr<IVector_String> GetDeviceIds() {
+    platform::ComPtr<IVector_String> ids = platform::MakeStringVector(LiveObjects());
+    VisitDeviceIds([&](const WCHAR* name, DWORD length) {
+        platform::UniqueHString id = TextFromNulTerminated(name, length);
+        platform::ThrowIfFailed(ids->Append(id.get()));
+        return false;
+    });
+    return ids;
+}
+
+void DeleteDevice(HSTRING deviceId) {
+    const std::u16string path = MakeDeviceKeyPath(deviceId);
+    // An id that names no device would make the path the devices key itself,
+    // and deleting that would remove every device: nothing is deleted then.
+    if (NamesDevicesKey(path)) return;
+    // A missing entry is no error.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+void SetAccessoriesVersion(HSTRING version) {
+    platform::UniqueHkey key = OpenKeyForWriting(AccessoriesKeyPath);
+    if (!key) return;
+    UINT32 length = 0;
+    const WCHAR* units = WindowsGetStringRawBuffer(version, &length);
+    DWORD bytes = 0;
+    // The String's own units, without a copy and without a terminator. A
+    // refused write is not reported.
+    if (ByteCount(length, bytes))
+        RegSetValueExW(key.get(), VersionValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(units), bytes);
+}
+
+bool DeviceExists(HSTRING deviceId) {
+    UINT32 length = 0;
+    const WCHAR* units = WindowsGetStringRawBuffer(deviceId, &length);
+    const std::u16string_view wanted(units, length);
+    // Ordinal comparison of every unit, lengths included: case-sensitive,
+    // although the store's own names are not.
+    return VisitDeviceIds(
+        [&](const WCHAR* name, DWORD nameLength) { return std::u16string_view(name, nameLength) == wanted; });
+}
 
 }  // namespace component::registry
