@@ -40,6 +40,7 @@ inline constexpr const char16_t* FactoryClass_Utils =
 // The handler type of RegistryManager's static event GPSLoggingSettingsChanged.
 // Invoke receives the value that was passed to SetDisconnectionLoggingNeeded.
 // A handler that answers RPC_E_DISCONNECTED is dropped from the event.
+// MorvalaFrameworkUiWinPRT_delegates.h makes one around a C++ callable.
 struct GPSLoggingSettingsCallback : IUnknown {
     // "MorvalaFrameworkUiWinPRT.GPSLoggingSettingsCallback"
     static constexpr IID IID_{0x12CD04F1, 0xA212, 0x5B84, {0x91, 0xCF, 0xF1, 0x09, 0x56, 0xDD, 0x79, 0x37}};
@@ -76,12 +77,17 @@ struct __IRegistryManagerStatics : IInspectable {
     virtual HRESULT GetInstance(__IRegistryManagerPublicNonVirtuals** result) = 0;
     // 7: removes one device's key with all its values and subkeys.
     virtual HRESULT DeleteDevice(HSTRING deviceId) = 0;
-    // 8: 1 when the stored disconnection-logging flag is the number 1.
+    // 8: 1 when the stored disconnection-logging flag is the number 1 (read as
+    //    four little-endian bytes, whatever its type; longer data read as 0).
     virtual HRESULT GetDisconnectionLoggingNeeded(boolean* result) = 0;
     // 9: subscribes a handler to the static event GPSLoggingSettingsChanged.
+    //    Every add is a registration of its own (one handler added twice is
+    //    called twice per raise, under two tokens); a null handler answers
+    //    E_INVALIDARG with token 0.
     virtual HRESULT add_GPSLoggingSettingsChanged(GPSLoggingSettingsCallback* handler,
                                                   EventRegistrationToken* token) = 0;
-    // 10: unsubscribes the handler registered under token.
+    // 10: unsubscribes the handler registered under token; a token that is
+    //     not registered (never was, or no longer is) changes nothing.
     virtual HRESULT remove_GPSLoggingSettingsChanged(EventRegistrationToken token) = 0;
     // 11: writes the accessories Version text.
     virtual HRESULT SetAccessoriesVersion(HSTRING version) = 0;
