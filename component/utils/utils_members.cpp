@@ -1,9 +1,12 @@
 #include "utils_members.h"
 
-#include "platform/errors.h"
+#include "platform/text.h"
 
 namespace component::utils {
 
-void ExitApplication() { throw platform::NotImplementedException(); }
+// The platform's immediate exit: other threads stop where they stand, the
+// loaded libraries' unload sequences run, and the process ends with code 0.
+// Nothing of the component is flushed or released here first.
+void ExitApplication() { ExitProcess(0); }
 
 }  // namespace component::utils
