@@ -245,8 +245,9 @@ TEST(GoldenPduBodies, BodiesDecodeToTheirFields) {
     EXPECT_EQ(ack.results[0].result, wire::kProviderRejection);
     EXPECT_EQ(ack.results[0].reason, wire::kAbstractSyntaxNotSupported);
 
+    auto requestPdu = Hex(kGoldenPdus[4].hex);  // the body points into it
     wire::RequestBody request;
-    ASSERT_TRUE(wire::DecodeRequest(Hex(kGoldenPdus[4].hex), wire::kSingleFrag, request));
+    ASSERT_TRUE(wire::DecodeRequest(requestPdu, wire::kSingleFrag, request));
     EXPECT_EQ(request.opnum, 3);
     EXPECT_EQ(request.allocHint, 4u);
     EXPECT_EQ(std::vector<uint8_t>(request.stub, request.stub + request.stubSize), Hex("2c010000"));
