@@ -201,10 +201,11 @@ TEST_F(PeerTest, TsharkDissectsAFullSessionWithoutMalformedPdus) {
 
     // Every PDU dissected as the expected type, every procedure seen.
     std::string fields =
-        RunCommand(read + "-Y dcerpc -T fields -e dcerpc.pkt_type -e dcerpc.opnum -e dcerpc.cn_bind_to_uuid 2>/dev/null",
+        RunCommand(read + "-Y dcerpc -T fields -e dcerpc.pkt_type -e dcerpc.opnum -e dcerpc.stub_data 2>/dev/null",
             exitCode);
     std::map<int, int> types;
     std::set<int> opnums;
+    std::set<std::string> requestStubs;
     std::istringstream lines(fields);
     for (std::string line; std::getline(lines, line);) {
         std::istringstream parts(line);
@@ -212,7 +213,9 @@ TEST_F(PeerTest, TsharkDissectsAFullSessionWithoutMalformedPdus) {
         if (!(parts >> type)) continue;
         ++types[type];
         int opnum;
+        std::string stub;
         if (type == 0 && parts >> opnum) opnums.insert(opnum);
+        if (type == 0 && parts >> stub) requestStubs.insert(stub);
     }
     EXPECT_EQ(types[11], 2) << fields;  // bind
     EXPECT_EQ(types[12], 2) << fields;  // bind_ack
@@ -220,6 +223,13 @@ TEST_F(PeerTest, TsharkDissectsAFullSessionWithoutMalformedPdus) {
     EXPECT_EQ(types[2], 14) << fields;  // response
     EXPECT_EQ(types[3], 0) << fields;   // no fault
     EXPECT_EQ(opnums, (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9})) << fields;
+    // GetText's capacity 300, and SendTexts with three empty texts: each a
+    // string of one unit, the terminator (gap bytes between them are zero).
+    EXPECT_EQ(requestStubs.count("2c010000"), 1u) << fields;
+    EXPECT_EQ(requestStubs.count("0100000000000000010000000000000001000000000000000100000000000000"
+                                 "0100000000000000010000000000"),
+              1u)
+        << fields;
 
     EXPECT_EQ(connection.Stop(SIGTERM), 0);
     EXPECT_EQ(accessory.Stop(SIGTERM), 0);
