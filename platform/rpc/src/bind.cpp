@@ -7,6 +7,8 @@
 // descriptor before it sends a single byte.
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "binding.h"
 #include "endpoint.h"
 #include "pdu.h"
@@ -84,7 +86,8 @@ RPC_STATUS Bind(Binding& binding, const RPC_CLIENT_INTERFACE& iface) {
         return RPC_S_SERVER_UNAVAILABLE;
     }
     uint16_t sendFragment = 0;
-    RPC_STATUS status = ReadBindAnswer(socket.get(), callId, binding.ReplyTimeoutMs(), sendFragment);
+    int timeoutMs = std::min(binding.ReplyTimeoutMs(), kConnectTimeoutMs);  // a bind is small: never wait long
+    RPC_STATUS status = ReadBindAnswer(socket.get(), callId, timeoutMs, sendFragment);
     if (status != RPC_S_OK) return status;
     binding.socket = std::move(socket);
     binding.interfaceId = iface.InterfaceId;
