@@ -1,27 +1,29 @@
 #include "exit_handlers.h"
 
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "platform/combase.h"
+#include "platform/errors.h"
 
 namespace component {
 namespace {
 
+using HandlerList = std::vector<std::function<void()>>;
+
+// The list lives from the per-module data step to its teardown; it is not a
+// static object, so that no static destructor can end it before the library's
+// detach has run the handlers.
 SRWLOCK handlersLock = SRWLOCK_INIT;
+HandlerList* handlers = nullptr;  // guarded by handlersLock
 
-std::vector<std::function<void()>>& Handlers() {
-    static std::vector<std::function<void()>> handlers;
-    return handlers;
-}
-
-// Takes the newest handler out of the list; false when it is empty.
+// Takes the newest handler out of the list; false when it is empty or gone.
 bool TakeNewest(std::function<void()>& handler) {
     platform::ExclusiveLock guard(handlersLock);
-    auto& handlers = Handlers();
-    if (handlers.empty()) return false;
-    handler = std::move(handlers.back());
-    handlers.pop_back();
+    if (handlers == nullptr || handlers->empty()) return false;
+    handler = std::move(handlers->back());
+    handlers->pop_back();
     return true;
 }
 
@@ -29,7 +31,8 @@ bool TakeNewest(std::function<void()>& handler) {
 
 void RegisterExitHandler(std::function<void()> handler) {
     platform::ExclusiveLock guard(handlersLock);
-    Handlers().push_back(std::move(handler));
+    if (handlers == nullptr) throw platform::COMException(E_UNEXPECTED);  // the library is not attached
+    handlers->push_back(std::move(handler));
 }
 
 void RunExitHandlers() noexcept {
@@ -40,14 +43,28 @@ void RunExitHandlers() noexcept {
     }
 }
 
-void ReserveExitHandlers(size_t count) {
+bool CreateExitHandlerStorage(size_t count) noexcept {
+    auto* made = new (std::nothrow) HandlerList;
+    if (made == nullptr) return false;
+    try {
+        made->reserve(count);
+    } catch (const std::bad_alloc&) {
+        delete made;
+        return false;
+    }
     platform::ExclusiveLock guard(handlersLock);
-    Handlers().reserve(count);
+    delete handlers;  // an earlier attach that was never detached
+    handlers = made;
+    return true;
 }
 
 void ReleaseExitHandlerStorage() noexcept {
-    platform::ExclusiveLock guard(handlersLock);
-    std::vector<std::function<void()>>().swap(Handlers());
+    HandlerList* gone = nullptr;
+    {
+        platform::ExclusiveLock guard(handlersLock);
+        gone = std::exchange(handlers, nullptr);
+    }
+    delete gone;
 }
 
 }  // namespace component

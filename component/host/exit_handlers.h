@@ -5,13 +5,15 @@
 // RegistryManager instance).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 namespace component {
 
 // Adds `handler` to run at unload, before every handler registered earlier.
-// Any thread may call it. Throws std::bad_alloc when memory is exhausted
-// (inside a member, the boundary then ends the process).
+// Any thread may call it while the library is attached. Throws std::bad_alloc
+// when memory is exhausted (inside a member, the boundary then ends the
+// process), and COMException(E_UNEXPECTED) when the library is not attached.
 void RegisterExitHandler(std::function<void()> handler);
 
 // Runs and removes every registered handler, newest first; the lock is not
@@ -19,12 +21,13 @@ void RegisterExitHandler(std::function<void()> handler);
 // next). Called by the library's detach, and by a load that fails half-way.
 void RunExitHandlers() noexcept;
 
-// Sets aside room for `count` handlers, so that registrations made while the
-// library loads do not allocate. Throws std::bad_alloc.
-void ReserveExitHandlers(size_t count);
+// The per-module data's part here: makes the handler list, with room for
+// `count` handlers so that registrations made while the library loads do not
+// allocate. False when memory is exhausted.
+bool CreateExitHandlerStorage(size_t count) noexcept;
 
-// Frees the handler list's storage; the list must be empty (it is, once
-// RunExitHandlers has run).
+// Frees the handler list; later registrations fail until it is made again.
+// Registered as the first exit handler, so that it runs last.
 void ReleaseExitHandlerStorage() noexcept;
 
 }  // namespace component

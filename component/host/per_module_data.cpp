@@ -13,8 +13,8 @@ namespace {
 constexpr size_t kExpectedExitHandlers = 8;
 
 bool InitializePerModuleData() {
-    ReserveExitHandlers(kExpectedExitHandlers);
-    RegisterExitHandler(ReleaseExitHandlerStorage);
+    if (!CreateExitHandlerStorage(kExpectedExitHandlers)) return false;
+    RegisterExitHandler(ReleaseExitHandlerStorage);  // within the room just set aside
     return true;
 }
 

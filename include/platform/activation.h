@@ -107,7 +107,8 @@ void RoFreeUnusedLibraries(void);
 // closing them (the process is ending). Runs each library's detach at most
 // once; later activations fail with HRESULT_FROM_WIN32(ERROR_PROCESS_ABORTED).
 // ExitProcess calls it before the process ends; the loader also registers it
-// with atexit when it loads its first library, so that a normal exit runs it.
+// with atexit after each library it loads, so that a normal exit runs it
+// before the static destructors of any loaded library.
 void RoUninitializeLibrariesForExit(void);
 
 // Called by a library's DllMain on attach: the library wants no per-thread

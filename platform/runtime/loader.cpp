@@ -56,7 +56,6 @@ private:
 
     std::recursive_mutex lock_;
     std::vector<std::unique_ptr<Library>> libraries_;  // in load order
-    bool exitHookRegistered_ = false;
     bool exiting_ = false;
 };
 
@@ -115,7 +114,11 @@ Library* LibraryTable::Load(const std::string& path, HRESULT* status) {
         *status = HRESULT_FROM_WIN32(ERROR_DLL_INIT_FAILED);
         return nullptr;
     }
-    if (!exitHookRegistered_) exitHookRegistered_ = std::atexit(RunExitRoutine) == 0;
+    // Registered after every load: exit handlers run in reverse order of
+    // registration, so the detach runs before the static destructors that
+    // this load of the library registered (it may use the objects they end).
+    // The routine detaches each library once, however often it runs.
+    std::atexit(RunExitRoutine);
     return loaded;
 }
 
