@@ -2,6 +2,7 @@
 // SetAccessoriesVersion (text stored without its terminator).
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "members_fixture.h"
@@ -15,6 +16,7 @@ struct NumberCase {
     const char* name;
     std::u16string text;
     Bytes stored;
+    friend void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class BrightnessTest : public MembersTest, public ::testing::WithParamInterface<NumberCase> {};
@@ -77,6 +79,7 @@ struct VersionCase {
     const char* name;
     std::u16string version;
     Read readBack;
+    friend void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class VersionTest : public MembersTest, public ::testing::WithParamInterface<VersionCase> {};

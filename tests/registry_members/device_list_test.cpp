@@ -1,6 +1,7 @@
 // GetDeviceIds, DeviceExists and DeleteDevice over the devices key.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ struct ExistsCase {
     const char* name;
     std::u16string id;
     bool exists;
+    friend void PrintTo(const ExistsCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DeviceExistsTest : public DeviceListTest, public ::testing::WithParamInterface<ExistsCase> {};

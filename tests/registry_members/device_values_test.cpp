@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "members_fixture.h"
@@ -18,6 +19,7 @@ struct ShownCase {
     DWORD type;
     Bytes data;
     std::u16string shown;
+    friend void PrintTo(const ShownCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ShownValueTest : public MembersTest, public ::testing::WithParamInterface<ShownCase> {};
@@ -100,6 +102,7 @@ struct RoundTripCase {
     std::u16string value;
     std::u16string storedName;  // the name the store sees
     std::optional<std::u16string> shown;  // what GetDeviceValues shows; none: left out
+    friend void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RoundTripTest : public MembersTest, public ::testing::WithParamInterface<RoundTripCase> {};

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "MorvalaFrameworkUiWinPRT.h"
 #include "platform/collections.h"
@@ -36,6 +39,9 @@ struct Read {
     INT32 found;
     std::u16string text;
     bool operator==(const Read&) const = default;
+    friend void PrintTo(const Read& r, std::ostream* os) {
+        *os << "{found " << r.found << ", " << ::testing::PrintToString(r.text) << "}";
+    }
 };
 
 class MembersTest : public morvala::test::ComponentTest {

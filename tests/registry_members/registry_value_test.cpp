@@ -1,6 +1,7 @@
 // GetRegistryValue: any value under any key path, its bytes as UTF-16 units.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "members_fixture.h"
@@ -18,6 +19,7 @@ struct StoredCase {
     DWORD type;
     Bytes data;
     Read expected;
+    friend void PrintTo(const StoredCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class StoredValueTest : public MembersTest, public ::testing::WithParamInterface<StoredCase> {};
@@ -54,6 +56,7 @@ struct LookupCase {
     std::u16string keyPath;
     std::u16string valueName;
     Read expected;
+    friend void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LookupTest : public MembersTest, public ::testing::WithParamInterface<LookupCase> {};
