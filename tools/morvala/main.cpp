@@ -15,14 +15,17 @@ constexpr const char* kFooter =
     "The component is found through --library, else MORVALA_MANIFEST, else ../lib next to this program. "
     "The device root (registry store, RPC endpoints, service pid files) is --root, else MORVALA_ROOT.";
 
-// The command's name from the arguments, for messages about bad usage.
+// The words of the command line that are not options (at most two), for
+// the "command" member of a usage failure under --json.
 std::string UsageName(int argc, char** argv) {
     std::string name;
-    for (int i = 1; i < argc && i < 3; ++i) {
-        if (argv[i][0] == '-') break;
+    int words = 0;
+    for (int i = 1; i < argc && words < 2; ++i) {
+        if (argv[i][0] == '-') continue;
         name += (name.empty() ? "" : " ") + std::string(argv[i]);
+        ++words;
     }
-    return name.empty() ? "morvala" : name;
+    return name;
 }
 
 }  // namespace
@@ -52,9 +55,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& help) {
         return app.exit(help);
     } catch (const CLI::ParseError& error) {
-        app.exit(error);
+        app.exit(error);  // CLI11's message and the hint to --help, on stderr
         if (host.options.json) {
-            PrintFailure(UsageName(argc, argv), CommandFailure(kExitUsage, error.what()), true);
+            Json object;
+            object.Set("command", UsageName(argc, argv)).Set("ok", false).Set("exit_code", int{kExitUsage});
+            object.Set("error", error.what());
+            std::printf("%s\n", object.Dump().c_str());
         }
         return kExitUsage;
     }
