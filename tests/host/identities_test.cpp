@@ -6,9 +6,9 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -79,10 +79,15 @@ TEST(Identities, TypeMetadataAgreesWithTheHeader) {
     std::stringstream text;
     text << file.rdbuf();
     std::string idl = text.str();
-    const std::regex attribute(R"(uuid\(([0-9a-f-]{36})\)\]\s*(?:interface|delegate void)\s+(\w+))");
     std::map<std::string, std::string> declared;
-    for (std::sregex_iterator it(idl.begin(), idl.end(), attribute), end; it != end; ++it) {
-        declared[(*it)[2]] = (*it)[1];
+    for (size_t at = idl.find("uuid("); at != std::string::npos; at = idl.find("uuid(", at + 1)) {
+        std::string uuid = idl.substr(at + 5, 36);
+        size_t type = idl.find_first_not_of(" \t\r\n", idl.find(")]", at) + 2);
+        for (const char* keyword : {"interface ", "delegate void "}) {
+            if (idl.compare(type, std::strlen(keyword), keyword) != 0) continue;
+            size_t name = type + std::strlen(keyword);
+            declared[idl.substr(name, idl.find_first_of(" :(", name) - name)] = uuid;
+        }
     }
     EXPECT_EQ(declared.size(), std::size(kCases));
     for (const IdentityCase& c : kCases) {
