@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libsqlite3-dev sqlite3 libicu-dev
+  libsqlite3-dev sqlite3 libicu-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   python3 python3-impacket tshark
   clang libclang-rt-14-dev
