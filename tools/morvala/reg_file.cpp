@@ -198,7 +198,9 @@ private:
         while (!TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
             logical = std::string(TrimRight(logical));
             logical.pop_back();
-            if (++index >= lines_.size()) Fail("the file ends after a continuation backslash");
+            if (++index >= lines_.size() || TrimLeft(lines_[index].text).empty()) {
+                Fail("no data follows the continuation backslash");
+            }
             logical += TrimLeft(lines_[index].text);
         }
         return logical;

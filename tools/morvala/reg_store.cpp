@@ -110,6 +110,13 @@ LONG ApplyOne(const RegChange& change, platform::UniqueHkey& current, const char
     return ERROR_INVALID_PARAMETER;
 }
 
+// What a failure after `applied` changes leaves behind, in words.
+std::string Consequence(size_t applied) {
+    if (applied == 0) return "; nothing was imported";
+    return ". The import is INCOMPLETE: the first " + std::to_string(applied) +
+           " change(s) were applied and stay in the store (it has no transaction across calls)";
+}
+
 }  // namespace
 
 std::u16string NormalizeKeyPath(std::u16string path) {
@@ -154,8 +161,7 @@ size_t ApplyChanges(const std::vector<RegChange>& changes) {
                                  "change " + std::to_string(i + 1) + " of " + std::to_string(changes.size()) + " (" +
                                      KindText(changes[i].kind) + ", line " + std::to_string(changes[i].line) + ", " +
                                      KeyText(changes[i].path) + ") failed: " + call + " answered " +
-                                     DescribeWin32Error(rc) + ". The import is INCOMPLETE: the first " + std::to_string(i) +
-                                     " change(s) were applied and stay in the store (it has no transaction across calls)");
+                                     DescribeWin32Error(rc) + Consequence(i));
         }
     }
     return changes.size();
