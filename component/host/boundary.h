@@ -112,9 +112,11 @@ HRESULT Invoke(Out* out, Work&& work) noexcept {
 // member goes to out1 and second to out2.
 template <typename Out1, typename Out2, typename Work>
 HRESULT Invoke(Out1* out1, Out2* out2, Work&& work) noexcept {
+    if (out1 != nullptr) boundary_detail::Zero(out1);
+    if (out2 != nullptr) boundary_detail::Zero(out2);
+    // The out-parameter that was given reads as "no result", not as the
+    // caller's stale contents, when the other one is missing.
     if (out1 == nullptr || out2 == nullptr) return E_POINTER;
-    boundary_detail::Zero(out1);
-    boundary_detail::Zero(out2);
     try {
         auto [first, second] = std::forward<Work>(work)();
         boundary_detail::Store(out1, std::move(first));

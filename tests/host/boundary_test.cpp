@@ -134,6 +134,14 @@ TEST(Boundary, NullOutParameterIsRefusedWithoutRunningTheWork) {
                   return std::pair{INT32{1}, platform::UniqueHString()};
               }),
               E_POINTER);
+    EXPECT_EQ(found, 0) << "the out-parameter that was given keeps the caller's stale value";
+    HSTRING text = reinterpret_cast<HSTRING>(uintptr_t{0x10});
+    EXPECT_EQ(Invoke(static_cast<INT32*>(nullptr), &text, [&] {
+                  ran = true;
+                  return std::pair{INT32{1}, platform::UniqueHString()};
+              }),
+              E_POINTER);
+    EXPECT_EQ(text, nullptr) << "the out-parameter that was given keeps the caller's stale value";
     EXPECT_FALSE(ran);
 }
 
