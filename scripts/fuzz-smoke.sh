@@ -4,14 +4,14 @@
 # target fails to build or finds anything (crash, sanitizer report, failed
 # check, leak, timeout); the reproducer is left in build-fuzz/findings/.
 #
-#   scripts/fuzz-smoke.sh [seconds per target]   (default 45)
+#   scripts/fuzz-smoke.sh [seconds per target]   (default 35)
 #
 # The corpora grown by the run stay in build-fuzz/corpus/<target>; the seeds
 # in fuzz/corpus/<target> are only read.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="$top/build-fuzz"
-seconds="${1:-${FUZZ_SECONDS:-45}}"
+seconds="${1:-${FUZZ_SECONDS:-35}}"
 jobs="$(nproc)"
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja \
