@@ -111,6 +111,26 @@ TEST_F(ServerRobustnessTest, BindAnswersEveryContextWithTheRightResult) {
     EXPECT_EQ(fault, 0x1c010003u);
 }
 
+// 242 contexts without transfer syntaxes fit a 5840-byte bind, but their
+// 242 results do not fit a 5840-byte bind_ack: the server refuses the bind
+// rather than send a PDU longer than any fragment it agreed to.
+TEST_F(ServerRobustnessTest, BindWhoseAnswerWouldNotFitAFragmentIsRefused) {
+    RawClient client(path_);
+    std::vector<wire::ContextElement> contexts;
+    for (uint16_t id = 0; id < 242; ++id) contexts.push_back(Context(id, contracts::kAccessoryServiceId, {}));
+    auto bind = wire::EncodeBind(wire::kBind, 1, wire::BindBody{5840, 5840, 0, contexts});
+    ASSERT_LE(bind.size(), 5840u);
+    ASSERT_TRUE(client.Send(bind));
+    std::vector<uint8_t> pdu;
+    wire::Header header;
+    ASSERT_EQ(client.Read(pdu, header), Io::Ok) << "the answer must be a PDU the client can read";
+    EXPECT_EQ(header.type, wire::kBindNak);
+    uint16_t reason = 0;
+    EXPECT_TRUE(wire::DecodeBindNak(pdu, reason));
+    EXPECT_EQ(reason, wire::kNakLocalLimitExceeded);
+    EXPECT_TRUE(client.ClosedByServer());
+}
+
 TEST_F(ServerRobustnessTest, AlterContextAddsAnInterfaceOnTheSameConnection) {
     RawClient client(path_);
     ASSERT_EQ(client.Bind({Context(0, contracts::kConnectionServiceId)}).size(), 1u);

@@ -48,6 +48,7 @@ constexpr uint16_t kAbstractSyntaxNotSupported = 1;
 constexpr uint16_t kTransferSyntaxesNotSupported = 2;
 // bind_nak reasons.
 constexpr uint16_t kNakNotSpecified = 0;
+constexpr uint16_t kNakLocalLimitExceeded = 2;
 constexpr uint16_t kNakProtocolVersionNotSupported = 4;
 
 struct Header {

@@ -111,13 +111,20 @@ bool ServerConnection::HandleBind(const std::vector<uint8_t>& pdu, const wire::H
     uint16_t offered = std::min(body.maxXmitFrag, body.maxRecvFrag);
     fragment_ = static_cast<uint16_t>(std::max(std::min(offered, shared_.options->maxFragment), kMinFragment) & ~7u);
     bound_ = true;
-    return Send(wire::EncodeBindAck(wire::kBindAck, header.callId, AckFor(AcceptAll(body), true)));
+    auto ack = wire::EncodeBindAck(wire::kBindAck, header.callId, AckFor(AcceptAll(body), true));
+    if (ack.size() > fragment_) {
+        // So many contexts that their answer would not fit one fragment.
+        Send(wire::EncodeBindNak(header.callId, wire::kNakLocalLimitExceeded));
+        return false;
+    }
+    return Send(ack);
 }
 
 bool ServerConnection::HandleAlterContext(const std::vector<uint8_t>& pdu, const wire::Header& header) {
     wire::BindBody body;
     if (!bound_ || !wire::DecodeBind(pdu, body) || body.contexts.empty()) return false;
-    return Send(wire::EncodeBindAck(wire::kAlterContextResp, header.callId, AckFor(AcceptAll(body), false)));
+    auto answer = wire::EncodeBindAck(wire::kAlterContextResp, header.callId, AckFor(AcceptAll(body), false));
+    return answer.size() <= fragment_ && Send(answer);  // an answer longer than a fragment closes instead
 }
 
 bool ServerConnection::HandleRequestFragment(const std::vector<uint8_t>& pdu, const wire::Header& header) {
