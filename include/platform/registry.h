@@ -174,6 +174,24 @@ namespace platform {
 // counted). For leak checks.
 uint32_t RegistryOpenHandleCount() noexcept;
 
+// Reads one value by key path in a single read of the store, without a
+// handle: the same result and out-parameters as RegOpenKeyExW(hKey,
+// lpSubKey, 0, KEY_QUERY_VALUE) followed by RegQueryValueExW(lpValueName,
+// NULL, lpType, lpData, lpcbData) and RegCloseKey; when the key does not
+// open, the open's error and no out-parameter touched.
+LONG RegistryQueryValue(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName, DWORD* lpType, BYTE* lpData,
+                        DWORD* lpcbData) noexcept;
+
+// Writes one value by key path, creating the key (and every missing key above
+// it) when needed, in a single write transaction and without a handle: the
+// same effect and result as RegCreateKeyExW(hKey, lpSubKey, 0, NULL, 0,
+// KEY_SET_VALUE, NULL, &key, NULL) followed by RegSetValueExW(key,
+// lpValueName, 0, dwType, lpData, cbData) and RegCloseKey, except that a
+// write that fails after the key was found also leaves a missing key
+// uncreated (a refused value name still creates it, as the pair does).
+LONG RegistrySetValue(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName, DWORD dwType, const BYTE* lpData,
+                      DWORD cbData) noexcept;
+
 // Owns one key handle and closes it with RegCloseKey. Move-only.
 class UniqueHkey {
 public:

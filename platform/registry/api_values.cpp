@@ -4,6 +4,7 @@
 #include "api_common.h"
 #include "handles.h"
 #include "names.h"
+#include "store_cache.h"
 
 using namespace platform::registry;
 
@@ -111,5 +112,68 @@ extern "C" LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         if (!ReadValueName(lpValueName, name)) return ERROR_FILE_NOT_FOUND;
         Store& store = *key.store;
         return store.Transact(true, [&]() -> LONG { return store.DeleteValue(key.id, name); });
+    });
+}
+
+LONG platform::RegistryQueryValue(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName, DWORD* lpType, BYTE* lpData,
+                                  DWORD* lpcbData) noexcept {
+    return Guarded([&]() -> LONG {
+        // The current store is borrowed from the calling thread's reference
+        // to it (no count changes hands on this path); a handle's own store
+        // is held for the call.
+        KeyRef parent;
+        Store* store = nullptr;
+        if (IsRootHandle(hKey)) {
+            parent.id = kRootKeyId;
+            if (LONG status = CurrentStoreForThread(store)) return status;
+        } else {
+            if (LONG status = ResolveKey(hKey, parent)) return status;
+            store = parent.store.get();
+        }
+        std::u16string_view path;
+        if (LONG status = ReadKeyPath(lpSubKey, path)) return status;
+        // What the open would refuse, and RegQueryValueExW's own argument checks.
+        if (lpData != nullptr && lpcbData == nullptr) return ERROR_INVALID_PARAMETER;
+        std::u16string_view name;
+        const bool validName = ReadValueName(lpValueName, name);
+        bool opened = false;
+        LONG status = store->Transact(false, [&]() -> LONG {
+            int64_t id = 0;
+            opened = false;
+            if (LONG walk = store->Walk(parent.id, path, id)) return walk;
+            opened = true;
+            if (!validName) return ERROR_FILE_NOT_FOUND;
+            return store->ReadValue(id, name, [&](const ValueRow& row) { return ReportValue(row, lpType, lpData, lpcbData); });
+        });
+        if (opened && status == ERROR_FILE_NOT_FOUND && lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
+        return status;
+    });
+}
+
+LONG platform::RegistrySetValue(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName, DWORD dwType, const BYTE* lpData,
+                                DWORD cbData) noexcept {
+    return Guarded([&]() -> LONG {
+        KeyRef parent;
+        if (LONG status = ResolveKey(hKey, parent)) return status;
+        std::u16string_view path;
+        if (LONG status = ReadKeyPath(lpSubKey, path)) return status;
+        Store& store = *parent.store;
+        std::u16string_view name;
+        const bool validName = ReadValueName(lpValueName, name);
+        const bool validData = cbData == 0 || reinterpret_cast<uintptr_t>(lpData) >= kLowestDataAddress;
+        // A refused value still leaves the key made, as RegSetValueExW's refusal
+        // leaves what RegCreateKeyExW made.
+        LONG refused = ERROR_SUCCESS;
+        LONG status = store.Transact(true, [&]() -> LONG {
+            int64_t id = 0;
+            bool created = false;
+            refused = ERROR_SUCCESS;
+            if (LONG walk = store.WalkCreate(parent.id, path, id, created)) return walk;
+            if (!validData) refused = ERROR_NOACCESS;
+            else if (!validName) refused = ERROR_INVALID_PARAMETER;
+            if (refused != ERROR_SUCCESS) return ERROR_SUCCESS;
+            return store.WriteValue(id, name, dwType, lpData, cbData);
+        });
+        return status != ERROR_SUCCESS ? status : refused;
     });
 }

@@ -26,11 +26,13 @@ struct StoreConnection {
     Statement touch;           // sets a key's last write time
     Statement subkeyAt;        // name, written of the n-th subkey in folded order
     Statement subkeyStats;     // count, longest name in bytes
+    Statement subkeysOfKey;    // name, written of every subkey in folded order
 
     Statement getValue;        // name, type, data by folded name
     Statement setValue;
     Statement deleteValue;
     Statement valueAt;         // name, type, data of the n-th value in first-set order
+    Statement valuesOfKey;     // name, type, data of every value in first-set order
     Statement valueStats;      // count, longest name in bytes, largest data
 
     Statement deleteTreeValues;  // values of a key and of everything below it

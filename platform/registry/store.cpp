@@ -12,12 +12,37 @@
 #include <cstring>
 
 #include "connection.h"
+#include "read_cache.h"
 
 namespace platform::registry {
 
 namespace {
 
 std::atomic<unsigned> g_forkGeneration{0};
+std::atomic<uint64_t> g_storeSerial{0};
+
+// Size of the WAL-index's first region, as SQLite maps it.
+constexpr int kWalIndexRegionBytes = 32768;
+// The WAL-index header: two copies of 48 bytes at the start of the -shm
+// file. A writer stores the second copy, then the first; byte 12 of a copy
+// (isInit) is 1 once the header has been initialised.
+constexpr size_t kStampWords = 12;
+constexpr size_t kIsInitByte = 12;
+
+// Sets the calling thread's read mode for one scope.
+class ReadModeScope {
+public:
+    ReadModeScope(ReadCache* cache, bool cacheOnly) noexcept : mode_(ThreadReadMode()), saved_(mode_) {
+        mode_ = ReadMode{cache, cacheOnly};
+    }
+    ~ReadModeScope() { mode_ = saved_; }
+    ReadModeScope(const ReadModeScope&) = delete;
+    ReadModeScope& operator=(const ReadModeScope&) = delete;
+
+private:
+    ReadMode& mode_;
+    ReadMode saved_;
+};
 
 // A child after fork() must not use its parent's SQLite connections.
 [[maybe_unused]] const bool g_atforkRegistered =
@@ -100,7 +125,7 @@ LONG CreateSchema(sqlite3* db) noexcept {
 
 unsigned ForkGeneration() noexcept { return g_forkGeneration.load(std::memory_order_relaxed); }
 
-Store::Store(std::string path) : path_(std::move(path)) {}
+Store::Store(std::string path) : path_(std::move(path)), serial_(++g_storeSerial) {}
 
 Store::~Store() = default;
 
@@ -156,7 +181,40 @@ LONG Store::Connect() {
     readOnly_ = readOnly || memory_;
     connection_ = std::move(connection);
     forkGeneration_ = ForkGeneration();
+    MapWalIndex();
     return ERROR_SUCCESS;
+}
+
+void Store::MapWalIndex() {
+    // Only a store this process writes keeps a WAL index that every commit
+    // updates in place; read-only opens may read a private copy of it.
+    walIndex_.store(nullptr, std::memory_order_release);
+    if (readOnly_ || memory_) return;
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(connection_->db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+        file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
+        file->pMethods->xShmMap == nullptr) {
+        return;
+    }
+    // The connection has read the database (the identity check), so its
+    // shared memory exists; the mapping lives as long as the connection.
+    void volatile* region = nullptr;
+    if (file->pMethods->xShmMap(file, 0, kWalIndexRegionBytes, 0, &region) != SQLITE_OK || region == nullptr) return;
+    walIndex_.store(const_cast<const uint32_t*>(static_cast<volatile uint32_t*>(region)), std::memory_order_release);
+}
+
+bool Store::ReadStamp(WalStamp& out) const noexcept {
+    const uint32_t* index = walIndex_.load(std::memory_order_acquire);
+    if (index == nullptr) return false;
+    // The first copy, then the second: equal copies were not being written.
+    for (size_t i = 0; i < kStampWords; ++i) out.words[i] = __atomic_load_n(index + i, __ATOMIC_RELAXED);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    for (size_t i = 0; i < kStampWords; ++i) {
+        if (__atomic_load_n(index + kStampWords + i, __ATOMIC_RELAXED) != out.words[i]) return false;
+    }
+    unsigned char isInit = 0;
+    std::memcpy(&isInit, reinterpret_cast<const unsigned char*>(out.words) + kIsInitByte, 1);
+    return isInit == 1;
 }
 
 LONG Store::EnsureConnected() {
@@ -173,6 +231,30 @@ bool Store::StillAt(const std::string& path) const noexcept {
 }
 
 LONG Store::Transact(bool write, FunctionRef<LONG()> body) {
+    WalStamp stamp;
+    if (write || !ReadStamp(stamp)) {
+        ReadModeScope uncached(nullptr, false);
+        return TransactLocked(write, body);
+    }
+    ReadCache& cache = ThreadReadCache(serial_);
+    cache.Sync(stamp);
+    {
+        ReadModeScope mode(&cache, true);
+        LONG result = kCacheMiss;
+        try {
+            result = body();
+        } catch (...) {
+            // Only allocation can throw; the locked run below reports it.
+        }
+        if (result != kCacheMiss) return result;
+    }
+    // The stamp was taken before this transaction starts, so what it puts in
+    // the cache is never older than the stamp the cache is kept under.
+    ReadModeScope mode(&cache, false);
+    return TransactLocked(false, body);
+}
+
+LONG Store::TransactLocked(bool write, FunctionRef<LONG()> body) {
     std::lock_guard lock(mutex_);
     if (LONG status = EnsureConnected()) return status == kStoreAbsent ? ERROR_FILE_NOT_FOUND : status;
     if (write && readOnly_) return ERROR_ACCESS_DENIED;

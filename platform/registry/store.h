@@ -5,11 +5,13 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "function_ref.h"
 #include "statement.h"
@@ -17,6 +19,9 @@
 namespace platform::registry {
 
 struct StoreConnection;
+struct WalStamp;
+struct CachedValue;
+struct CachedSubkey;
 
 // The id of the key HKEY_LOCAL_MACHINE names; it is never deleted.
 constexpr int64_t kRootKeyId = 1;
@@ -76,7 +81,10 @@ public:
     // when write, else a read transaction. Commits when body returns
     // ERROR_SUCCESS, rolls back otherwise. Returns body's code, or the
     // store's error (ERROR_BUSY, ERROR_ACCESS_DENIED for a write to a
-    // read-only store, ...).
+    // read-only store, ...). A read body may run first from the calling
+    // thread's read cache alone, without the lock (read_cache.h), and runs
+    // again in a read transaction when something it needs is not cached; it
+    // must therefore change nothing outside itself before it succeeds.
     LONG Transact(bool write, FunctionRef<LONG()> body);
 
     // The operations below run only inside Transact's body. Each returns
@@ -117,9 +125,17 @@ private:
     explicit Store(std::string path);
     LONG Connect();
     LONG EnsureConnected();
+    LONG TransactLocked(bool write, FunctionRef<LONG()> body);
+    // The WAL-index header as it stands; false while it is being written, not
+    // initialised, or the store has no WAL index this process can read.
+    bool ReadStamp(WalStamp& out) const noexcept;
+    void MapWalIndex();
     LONG FindChild(int64_t parent, std::u16string_view name, int64_t& child);
     LONG AddChild(int64_t parent, std::u16string_view name, int64_t& child);
     LONG Touch(int64_t key);
+    LONG ReadStats(int64_t key, KeyStats& stats);
+    LONG CachedValues(int64_t key, const std::vector<CachedValue>*& list);
+    LONG CachedSubkeys(int64_t key, const std::vector<CachedSubkey>*& list);
 
     std::string path_;
     std::mutex mutex_;
@@ -130,7 +146,11 @@ private:
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
     int64_t now_ = 0;          // FILETIME of the running write transaction
-    std::string folded_;       // scratch for folded names, reused under the lock
+    // Names this store among the stores of the process, for the read caches.
+    const uint64_t serial_;
+    // The shared WAL-index of the connection (the -shm file's first region),
+    // read without the lock to tell whether the read cache still holds.
+    std::atomic<const uint32_t*> walIndex_{nullptr};
 };
 
 // Increases in a child after fork(); a store whose connection was made before

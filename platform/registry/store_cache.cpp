@@ -1,5 +1,6 @@
 #include "store_cache.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -19,6 +20,17 @@ struct Cache {
     // (the same root as last time) costs one string comparison.
     std::string lastRootSetting;
     std::shared_ptr<Store> last;
+    // Changes whenever `last` is replaced, so that a thread's lent store is
+    // given up when the process's is.
+    std::atomic<uint64_t> generation{0};
+};
+
+// A thread's lent store, with the root setting and generation it was taken under.
+struct ThreadStore {
+    std::string setting;
+    uint64_t generation = 0;
+    std::shared_ptr<Store> store;
+    bool reusable = false;  // the process keeps it as its current store
 };
 
 Cache& TheCache() {
@@ -65,6 +77,7 @@ LONG CurrentStore(std::shared_ptr<Store>& out) {
     }
     cache.last.reset();
     cache.lastRootSetting.clear();
+    cache.generation.fetch_add(1, std::memory_order_release);
     std::string path = DeviceRoot() + "/registry.db";
     if (LONG status = Lookup(cache, path, out)) return status;
     bool kept = cache.byPath.count(path) != 0 && cache.byPath[path] == out;
@@ -72,6 +85,36 @@ LONG CurrentStore(std::shared_ptr<Store>& out) {
         cache.lastRootSetting = setting;
         cache.last = out;
     }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace platform::registry
+
+namespace platform::registry {
+
+LONG CurrentStoreForThread(Store*& out) {
+    thread_local ThreadStore mine;
+    Cache& cache = TheCache();
+    const char* setting = std::getenv("MORVALA_ROOT");
+    if (mine.reusable && setting != nullptr && mine.setting == setting &&
+        mine.generation == cache.generation.load(std::memory_order_acquire)) {
+        out = mine.store.get();
+        return ERROR_SUCCESS;
+    }
+    // Taken before the lookup: a replacement meanwhile makes the next call look again.
+    const uint64_t generation = cache.generation.load(std::memory_order_acquire);
+    std::shared_ptr<Store> store;
+    if (LONG status = CurrentStore(store)) return status;
+    {
+        // Only a store the process keeps as its current one is lent again
+        // without a lookup (an absent root's empty store is looked up anew).
+        std::lock_guard lock(cache.mutex);
+        mine.reusable = cache.last == store;
+    }
+    mine.store = std::move(store);
+    mine.setting = setting != nullptr ? setting : "";
+    mine.generation = generation;
+    out = mine.store.get();
     return ERROR_SUCCESS;
 }
 

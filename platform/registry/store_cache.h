@@ -18,4 +18,10 @@ namespace platform::registry {
 // tries again.
 LONG CurrentStore(std::shared_ptr<Store>& out);
 
+// The same store as CurrentStore, lent to the calling thread: valid until the
+// thread's next call of this function. The thread keeps its own reference,
+// so that the common case (the same root as last time) takes no lock and
+// changes no count shared with other threads.
+LONG CurrentStoreForThread(Store*& out);
+
 }  // namespace platform::registry

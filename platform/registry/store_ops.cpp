@@ -4,6 +4,7 @@
 #include "casefold.h"
 #include "connection.h"
 #include "names.h"
+#include "read_cache.h"
 #include "store.h"
 
 namespace platform::registry {
@@ -26,26 +27,60 @@ ValueRow RowOf(const Query& query) noexcept {
                     query.BlobSize(2)};
 }
 
+// The calling thread's scratch for folded names (operations may run from the
+// read cache without the store's lock).
+std::string& Folded() {
+    thread_local std::string folded;
+    return folded;
+}
+
+std::string Bytes(const void* data, size_t size) {
+    return size != 0 ? std::string(static_cast<const char*>(data), size) : std::string();
+}
+
+CachedValue Owned(const ValueRow& row) { return CachedValue{Bytes(row.name, row.nameBytes), row.type, Bytes(row.data, row.dataBytes)}; }
+
 }  // namespace
 
 LONG Store::CheckKey(int64_t key) {
+    ReadMode& mode = ThreadReadMode();
+    if (mode.cacheOnly) {
+        std::optional<bool> exists = mode.cache->KeyExists(key);
+        if (!exists) return kCacheMiss;
+        return *exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    }
     Query query(connection_->keyRow);
-    return RowOr(query.Bind(1, key).Step(), ERROR_KEY_DELETED);
+    LONG status = RowOr(query.Bind(1, key).Step(), ERROR_KEY_DELETED);
+    if (mode.cache != nullptr && (status == ERROR_SUCCESS || status == ERROR_KEY_DELETED))
+        mode.cache->PutKeyExists(key, status == ERROR_SUCCESS);
+    return status;
 }
 
 LONG Store::FindChild(int64_t parent, std::u16string_view name, int64_t& child) {
-    FoldName(name, folded_);
+    std::string& folded = Folded();
+    FoldName(name, folded);
+    ReadMode& mode = ThreadReadMode();
+    if (mode.cacheOnly) {
+        const int64_t* cached = mode.cache->Child(parent, folded);
+        if (cached == nullptr) return kCacheMiss;
+        if (*cached < 0) return ERROR_FILE_NOT_FOUND;
+        child = *cached;
+        return ERROR_SUCCESS;
+    }
     Query query(connection_->findChild);
-    LONG status = RowOr(query.Bind(1, parent).Bind(2, folded_).Step(), ERROR_FILE_NOT_FOUND);
+    LONG status = RowOr(query.Bind(1, parent).Bind(2, folded).Step(), ERROR_FILE_NOT_FOUND);
     if (status == ERROR_SUCCESS) child = query.Int(0);
+    if (mode.cache != nullptr && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND))
+        mode.cache->PutChild(parent, folded, status == ERROR_SUCCESS ? child : -1);
     return status;
 }
 
 LONG Store::AddChild(int64_t parent, std::u16string_view name, int64_t& child) {
-    FoldName(name, folded_);
+    std::string& folded = Folded();
+    FoldName(name, folded);
     {
         Query query(connection_->addChild);
-        int rc = query.Bind(1, parent).Bind(2, name).Bind(3, folded_).Bind(4, now_).Step();
+        int rc = query.Bind(1, parent).Bind(2, name).Bind(3, folded).Bind(4, now_).Step();
         if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
     child = sqlite3_last_insert_rowid(connection_->db);
@@ -88,17 +123,78 @@ LONG Store::WalkCreate(int64_t key, std::u16string_view path, int64_t& found, bo
 }
 
 LONG Store::ReadValue(int64_t key, std::u16string_view name, FunctionRef<LONG(const ValueRow&)> use) {
-    FoldName(name, folded_);
-    Query query(connection_->getValue);
-    LONG status = RowOr(query.Bind(1, key).Bind(2, folded_).Step(), ERROR_FILE_NOT_FOUND);
-    if (status == ERROR_SUCCESS) return use(RowOf(query));
+    std::string& folded = Folded();
+    FoldName(name, folded);
+    ReadMode& mode = ThreadReadMode();
+    LONG status = ERROR_FILE_NOT_FOUND;
+    if (mode.cacheOnly) {
+        const std::optional<CachedValue>* cached = mode.cache->Value(key, folded);
+        if (cached == nullptr) return kCacheMiss;
+        if (cached->has_value()) return use((*cached)->Row());
+    } else {
+        Query query(connection_->getValue);
+        status = RowOr(query.Bind(1, key).Bind(2, folded).Step(), ERROR_FILE_NOT_FOUND);
+        if (status == ERROR_SUCCESS) {
+            const ValueRow row = RowOf(query);
+            if (mode.cache != nullptr) mode.cache->PutValue(key, folded, Owned(row));
+            return use(row);
+        }
+        if (status == ERROR_FILE_NOT_FOUND && mode.cache != nullptr) mode.cache->PutValue(key, folded, std::nullopt);
+    }
     if (status == ERROR_FILE_NOT_FOUND) {
         if (LONG check = CheckKey(key)) return check;
     }
     return status;
 }
 
+// Every value of key in first-set order: from the cache when only the cache
+// may be used (kCacheMiss when it does not hold them), otherwise read in the
+// running transaction and put in the cache. ERROR_SUCCESS and the list in
+// list, or a store error.
+LONG Store::CachedValues(int64_t key, const std::vector<CachedValue>*& list) {
+    ReadMode& mode = ThreadReadMode();
+    if (mode.cacheOnly) {
+        list = mode.cache->Values(key);
+        return list != nullptr ? ERROR_SUCCESS : kCacheMiss;
+    }
+    // Filling reads the list anew, so that one transaction's answers all come
+    // from its own snapshot.
+    std::vector<CachedValue> values;
+    Query query(connection_->valuesOfKey);
+    int rc = query.Bind(1, key).Step();
+    for (; rc == SQLITE_ROW; rc = query.Step()) values.push_back(Owned(RowOf(query)));
+    if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+    list = &mode.cache->PutValues(key, std::move(values));
+    return ERROR_SUCCESS;
+}
+
+// Every subkey of key in folded-name order, as CachedValues.
+LONG Store::CachedSubkeys(int64_t key, const std::vector<CachedSubkey>*& list) {
+    ReadMode& mode = ThreadReadMode();
+    if (mode.cacheOnly) {
+        list = mode.cache->Subkeys(key);
+        return list != nullptr ? ERROR_SUCCESS : kCacheMiss;
+    }
+    // Filling reads the list anew, so that one transaction's answers all come
+    // from its own snapshot.
+    std::vector<CachedSubkey> subkeys;
+    Query query(connection_->subkeysOfKey);
+    int rc = query.Bind(1, key).Step();
+    for (; rc == SQLITE_ROW; rc = query.Step()) subkeys.push_back(CachedSubkey{Bytes(query.BlobData(0), query.BlobSize(0)), query.Int(1)});
+    if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+    list = &mode.cache->PutSubkeys(key, std::move(subkeys));
+    return ERROR_SUCCESS;
+}
+
 LONG Store::ValueAt(int64_t key, DWORD index, FunctionRef<LONG(const ValueRow&)> use) {
+    if (ThreadReadMode().cache != nullptr) {
+        // The whole list is read once and each index answered from it.
+        const std::vector<CachedValue>* list = nullptr;
+        if (LONG status = CachedValues(key, list)) return status;
+        if (index < list->size()) return use((*list)[index].Row());
+        if (LONG check = CheckKey(key)) return check;
+        return ERROR_NO_MORE_ITEMS;
+    }
     Query query(connection_->valueAt);
     LONG status = RowOr(query.Bind(1, key).Bind(2, static_cast<int64_t>(index)).Step(), ERROR_NO_MORE_ITEMS);
     if (status == ERROR_SUCCESS) return use(RowOf(query));
@@ -110,11 +206,12 @@ LONG Store::ValueAt(int64_t key, DWORD index, FunctionRef<LONG(const ValueRow&)>
 
 LONG Store::WriteValue(int64_t key, std::u16string_view name, DWORD type, const void* data, size_t size) {
     if (LONG check = CheckKey(key)) return check;
-    FoldName(name, folded_);
+    std::string& folded = Folded();
+    FoldName(name, folded);
     {
         Query query(connection_->setValue);
         int rc = query.Bind(1, key)
-                     .Bind(2, folded_)
+                     .Bind(2, folded)
                      .Bind(3, name)
                      .Bind(4, static_cast<int64_t>(type))
                      .Bind(5, data, size)
@@ -126,10 +223,11 @@ LONG Store::WriteValue(int64_t key, std::u16string_view name, DWORD type, const 
 
 LONG Store::DeleteValue(int64_t key, std::u16string_view name) {
     if (LONG check = CheckKey(key)) return check;
-    FoldName(name, folded_);
+    std::string& folded = Folded();
+    FoldName(name, folded);
     {
         Query query(connection_->deleteValue);
-        int rc = query.Bind(1, key).Bind(2, folded_).Step();
+        int rc = query.Bind(1, key).Bind(2, folded).Step();
         if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
     if (sqlite3_changes(connection_->db) == 0) return ERROR_FILE_NOT_FOUND;
@@ -138,6 +236,16 @@ LONG Store::DeleteValue(int64_t key, std::u16string_view name) {
 
 LONG Store::SubkeyAt(int64_t key, DWORD index,
                      FunctionRef<LONG(const void* name, size_t bytes, int64_t written)> use) {
+    if (ThreadReadMode().cache != nullptr) {
+        const std::vector<CachedSubkey>* list = nullptr;
+        if (LONG status = CachedSubkeys(key, list)) return status;
+        if (index < list->size()) {
+            const CachedSubkey& subkey = (*list)[index];
+            return use(subkey.name.data(), subkey.name.size(), subkey.written);
+        }
+        if (LONG check = CheckKey(key)) return check;
+        return ERROR_NO_MORE_ITEMS;
+    }
     Query query(connection_->subkeyAt);
     LONG status = RowOr(query.Bind(1, key).Bind(2, static_cast<int64_t>(index)).Step(), ERROR_NO_MORE_ITEMS);
     if (status == ERROR_SUCCESS) return use(query.BlobData(0), query.BlobSize(0), query.Int(1));
@@ -148,6 +256,19 @@ LONG Store::SubkeyAt(int64_t key, DWORD index,
 }
 
 LONG Store::Stats(int64_t key, KeyStats& stats) {
+    ReadMode& mode = ThreadReadMode();
+    if (mode.cacheOnly) {
+        const KeyStats* cached = mode.cache->Stats(key);
+        if (cached == nullptr) return kCacheMiss;
+        stats = *cached;
+        return ERROR_SUCCESS;
+    }
+    if (LONG status = ReadStats(key, stats)) return status;
+    if (mode.cache != nullptr) mode.cache->PutStats(key, stats);
+    return ERROR_SUCCESS;
+}
+
+LONG Store::ReadStats(int64_t key, KeyStats& stats) {
     {
         Query query(connection_->keyRow);
         if (LONG status = RowOr(query.Bind(1, key).Step(), ERROR_KEY_DELETED)) return status;
