@@ -2,8 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/errors.h"
@@ -31,14 +30,28 @@ std::string DeviceRoot() {
     return "/tmp/morvala-" + std::to_string(::getuid());
 }
 
+namespace {
+
+// Makes each missing folder of path with mode 0755, whatever the process's
+// umask: a folder others may write would let another user replace the store
+// or the service endpoints in it. Returns 0 or the errno of the failure.
+int MakeFolders(const std::string& path) {
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        std::string part = path.substr(0, end);
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+        if (end == std::string::npos) break;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return errno;
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
+}  // namespace
+
 std::string EnsureDeviceRoot() {
     std::string root = DeviceRoot();
-    std::error_code error;
-    std::filesystem::create_directories(root, error);
-    if (error) {
-        LONG code = error.value() == EACCES || error.value() == EPERM || error.value() == EROFS
-                        ? ERROR_ACCESS_DENIED
-                        : ERROR_CANTOPEN;
+    if (int error = MakeFolders(root); error != 0) {
+        LONG code = error == EACCES || error == EPERM || error == EROFS ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
         throw RuntimeError(HRESULT_FROM_WIN32(code));
     }
     return root;
