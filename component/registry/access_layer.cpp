@@ -34,9 +34,10 @@ platform::UniqueHkey OpenKeyForWriting(const WCHAR* path) {
 
 bool ReadRegistryValue(const WCHAR* keyPath, const WCHAR* valueName, BYTE* buffer, DWORD* size) {
     if (buffer == nullptr || size == nullptr || *size == 0) return false;
-    platform::UniqueHkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS || !key) return false;
-    return RegQueryValueExW(key.get(), valueName, nullptr, nullptr, buffer, size) == ERROR_SUCCESS;
+    // Opening the key and querying the value in one read of the store, with
+    // no handle to open and close.
+    return platform::RegistryQueryValue(HKEY_LOCAL_MACHINE, keyPath, valueName, nullptr, buffer, size) ==
+           ERROR_SUCCESS;
 }
 
 }  // namespace component::registry

@@ -30,7 +30,7 @@ platform::UniqueHkey OpenKeyForWriting(const WCHAR* path);
 // Returns true exactly when the platform reported success; `*size` then
 // holds the data's byte count, otherwise whatever the platform left there.
 // Returns false without touching the store when `buffer` or `size` is null
-// or `*size` is 0. The key it opens is closed before it returns.
+// or `*size` is 0. No key handle is left open.
 bool ReadRegistryValue(const WCHAR* keyPath, const WCHAR* valueName, BYTE* buffer, DWORD* size);
 
 }  // namespace component::registry

@@ -105,14 +105,21 @@ platform::ComPtr<IMap_String_String> GetDeviceValues(HSTRING deviceId) {
 }
 
 void SetDeviceValue(HSTRING deviceId, HSTRING valueName, HSTRING value) {
-    platform::UniqueHkey key = OpenKeyForWriting(MakeDeviceKeyPath(deviceId).c_str());
-    if (!key) return;
-    const std::u16string name = ToWideText(valueName);
-    const std::u16string text = ToWideText(value);
+    const std::u16string path = MakeDeviceKeyPath(deviceId);
+    // The value's units and its terminator: the runtime keeps a NUL after a
+    // String's units, and the store reads the name up to its first NUL.
+    UINT32 length = 0;
+    const WCHAR* text = WindowsGetStringRawBuffer(value, &length);
     DWORD bytes = 0;
-    // The text's units and its terminator. A refused write is not reported.
-    if (ByteCount(text.size() + 1, bytes))
-        RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+    if (!ByteCount(static_cast<size_t>(length) + 1, bytes)) {
+        // Too long for the store's count: the key is made, nothing written.
+        OpenKeyForWriting(path.c_str());
+        return;
+    }
+    // The key found or made and the value written in one write of the store.
+    // A refused write is not reported.
+    platform::RegistrySetValue(HKEY_LOCAL_MACHINE, path.c_str(), WindowsGetStringRawBuffer(valueName, nullptr), REG_SZ,
+                               reinterpret_cast<const BYTE*>(text), bytes);
 }
 
 platform::ComPtr<IVector_String> GetDeviceIds() {

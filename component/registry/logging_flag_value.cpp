@@ -8,16 +8,12 @@ namespace component::registry {
 
 bool ReadDisconnectionLoggingValue(void* buffer, DWORD* size) noexcept {
     if (buffer == nullptr || size == nullptr || *size == 0) return false;
-    platform::UniqueHkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ConnectionServiceKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
-        !key) {
-        return false;
-    }
     // No type is asked for: whatever the value's type, its bytes are read. Data
-    // longer than the buffer answer ERROR_MORE_DATA and leave the buffer as it was.
-    LONG status = RegQueryValueExW(key.get(), DisconnectionLoggingValueName, nullptr, nullptr,
-                                   static_cast<BYTE*>(buffer), size);
-    return status == ERROR_SUCCESS;  // the key closes here; its result is of no interest
+    // longer than the buffer answer ERROR_MORE_DATA and leave the buffer as it
+    // was. The key is opened and the value read in one read of the store.
+    LONG status = platform::RegistryQueryValue(HKEY_LOCAL_MACHINE, ConnectionServiceKeyPath,
+                                               DisconnectionLoggingValueName, nullptr, static_cast<BYTE*>(buffer), size);
+    return status == ERROR_SUCCESS;
 }
 
 bool WriteDisconnectionLoggingValue(DWORD number) noexcept {
