@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "access_layer.h"
 #include "host/module.h"
@@ -41,28 +42,47 @@ platform::UniqueHString DwordText(const WCHAR* data, DWORD byteCount) {
     return TextFromInt32(static_cast<INT32>(number));
 }
 
-// Calls visit(name, length) for each subkey of the devices key that could be
-// read, in the store's enumeration order, until visit answers true. Returns
-// true exactly when it did. A devices key that does not open visits nothing.
-template <typename Visit>
-bool VisitDeviceIds(Visit&& visit) {
+// How often a list of devices is read again because a device was added or
+// deleted while it was read.
+constexpr int SnapshotAttempts = 16;
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// The ids of the devices key's subkeys that could be read, in the store's
+// enumeration order. Subkeys are read by index, and a device added or deleted
+// meanwhile shifts the indexes (another device would be missed or read
+// twice), so the key's last-write time, which every added or deleted subkey
+// changes, is compared before and after, and a list read across a change is
+// read again (the last attempt's list is kept). A devices key that does not
+// open gives no ids.
+std::vector<std::u16string> DeviceIdSnapshot() {
+    std::vector<std::u16string> ids;
     platform::UniqueHkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, DevicesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS || !key)
-        return false;
-    DWORD count = 0;
-    FILETIME lastWrite{};
-    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, &lastWrite);
-    WCHAR name[NameCapacity];
-    for (DWORD index = 0; index < count; ++index) {
-        DWORD length = NameCapacity;
-        // A subkey whose name does not fit, or that went away since the count
-        // was taken, is skipped.
-        if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, &lastWrite) != ERROR_SUCCESS)
-            continue;
-        if (visit(name, length)) return true;
+        return ids;
+    for (int attempt = 0; attempt < SnapshotAttempts; ++attempt) {
+        DWORD count = 0;
+        FILETIME before{}, after{}, subkeyWrite{};
+        RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, &before);
+        ids.clear();
+        WCHAR name[NameCapacity];
+        for (DWORD index = 0; index < count; ++index) {
+            DWORD length = NameCapacity;
+            // A subkey whose name does not fit, or that went away since the
+            // count was taken, is skipped.
+            if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, &subkeyWrite) ==
+                ERROR_SUCCESS)
+                ids.emplace_back(name, length);
+        }
+        if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, &after) != ERROR_SUCCESS ||
+            SameTime(before, after))
+            break;
     }
-    return false;
+    return ids;
 }
 
 // True when the device key path addresses the devices key itself: the id
@@ -124,11 +144,10 @@ void SetDeviceValue(HSTRING deviceId, HSTRING valueName, HSTRING value) {
 
 platform::ComPtr<IVector_String> GetDeviceIds() {
     platform::ComPtr<IVector_String> ids = platform::MakeStringVector(LiveObjects());
-    VisitDeviceIds([&](const WCHAR* name, DWORD length) {
-        platform::UniqueHString id = TextFromNulTerminated(name, length);
+    for (const std::u16string& name : DeviceIdSnapshot()) {
+        platform::UniqueHString id = TextFromNulTerminated(name.data(), name.size());
         platform::ThrowIfFailed(ids->Append(id.get()));
-        return false;
-    });
+    }
     return ids;
 }
 
@@ -159,8 +178,10 @@ bool DeviceExists(HSTRING deviceId) {
     const std::u16string_view wanted(units, length);
     // Ordinal comparison of every unit, lengths included: case-sensitive,
     // although the store's own names are not.
-    return VisitDeviceIds(
-        [&](const WCHAR* name, DWORD nameLength) { return std::u16string_view(name, nameLength) == wanted; });
+    for (const std::u16string& name : DeviceIdSnapshot()) {
+        if (name == wanted) return true;
+    }
+    return false;
 }
 
 }  // namespace component::registry
