@@ -141,6 +141,9 @@ def main():
           b"\x01" + request(1, stub[:16], flags=1) + request(1, stub[16:], flags=2))
     write("rpc_server", "alter_then_call",
           b"\x01" + bind([(1, ACC, [NDR])], ptype=14) + request(2, REQUESTS[12], ctx=1))
+    # 242 contexts without transfer syntaxes: a bind that fits a fragment
+    # whose bind_ack would not (the server must refuse it with bind_nak).
+    write("rpc_server", "many_contexts", b"\x00" + bind([(k, ACC, []) for k in range(242)]))
     write("rpc_server", "over_capacity", b"\x01" + request(3, u32(3)) + request(5, pad4(wstr("over")) + u32(3)))
 
     # reg_import: small valid files.
