@@ -76,7 +76,7 @@ struct RpcServerOptions {
     bool listenTcp = false;            // also TCP on 127.0.0.1
     uint16_t tcpPort = 0;              // 0: an ephemeral port, see TcpPort()
     unsigned workers = 4;              // connections served at the same time
-    unsigned maxPendingConnections = 64;  // accepted, waiting for a worker; more are closed
+    unsigned maxPendingConnections = 64;  // waiting for a worker (the listen queue); more wait in connect
     int idleTimeoutMs = 5000;          // a connection silent (or stalled mid-PDU) this long is closed
     uint16_t maxFragment = 5840;       // largest fragment either side sends
     uint32_t maxRequestBytes = 4u << 20;  // largest reassembled request stub

@@ -1,18 +1,20 @@
-// RpcServer: listeners, one accepting thread, a fixed pool of workers that
-// each serve one connection at a time, and a bounded queue between them.
+// RpcServer: listeners and a fixed pool of workers, each of which accepts a
+// connection itself and serves it to its end. The kernel wakes one idle
+// worker per arriving connection (EPOLLEXCLUSIVE), so a call crosses no thread
+// hand-off inside the server; connections that find every worker busy wait
+// in the listen queue.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
+#include <cstdint>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <thread>
 
 #include "endpoint.h"
@@ -25,19 +27,14 @@ namespace {
 
 using transport::UniqueFd;
 
-constexpr int kBacklog = 64;
+// The listen queue: connections waiting for a worker.
+int Backlog(unsigned maxPending) { return static_cast<int>(std::clamp(maxPending, 1u, 4096u)); }
 
 struct Listener {
     UniqueFd fd;
     bool local = true;
     std::string path;  // local: the socket file we made
     ino_t inode = 0;
-    std::string secondaryAddress;
-};
-
-struct Accepted {
-    UniqueFd fd;
-    CallerIdentity caller;
     std::string secondaryAddress;
 };
 
@@ -65,7 +62,7 @@ int MakeFolders(const std::string& path) {
     return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
-RPC_STATUS ListenLocal(const std::string& folder, const RPC_SYNTAX_IDENTIFIER& id, Listener& listener) {
+RPC_STATUS ListenLocal(const std::string& folder, const RPC_SYNTAX_IDENTIFIER& id, int backlog, Listener& listener) {
     listener.secondaryAddress = EndpointNameOf(id);
     listener.path = folder + "/" + listener.secondaryAddress;
     sockaddr_un address{};
@@ -80,10 +77,10 @@ RPC_STATUS ListenLocal(const std::string& folder, const RPC_SYNTAX_IDENTIFIER& i
     ::chmod(listener.path.c_str(), 0666);  // anyone may call; handlers see who did
     struct stat info {};
     if (::stat(listener.path.c_str(), &info) == 0) listener.inode = info.st_ino;
-    return ::listen(listener.fd.get(), kBacklog) == 0 ? RPC_S_OK : StatusForErrno(errno);
+    return ::listen(listener.fd.get(), backlog) == 0 ? RPC_S_OK : StatusForErrno(errno);
 }
 
-RPC_STATUS ListenTcp(uint16_t port, Listener& listener) {
+RPC_STATUS ListenTcp(uint16_t port, int backlog, Listener& listener) {
     listener.local = false;
     listener.fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!listener.fd) return RPC_S_OUT_OF_RESOURCES;
@@ -95,7 +92,7 @@ RPC_STATUS ListenTcp(uint16_t port, Listener& listener) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
     if (::bind(listener.fd.get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(listener.fd.get(), kBacklog) != 0 ||
+        ::listen(listener.fd.get(), backlog) != 0 ||
         ::getsockname(listener.fd.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         return errno == EADDRINUSE ? RPC_S_DUPLICATE_ENDPOINT : StatusForErrno(errno);
     }
@@ -138,8 +135,6 @@ public:
 
 private:
     RPC_STATUS OpenListeners();
-    void AcceptLoop();
-    void AcceptFrom(const Listener& listener);
     void WorkerLoop();
 
     RpcServerOptions options_;
@@ -147,13 +142,8 @@ private:
     std::vector<Listener> listeners_;
     UniqueFd stopEvent_;
     ServerShared shared_;
-    std::thread acceptor_;
     std::vector<std::thread> workers_;
-    std::mutex lock_;
-    std::condition_variable ready_;
-    std::deque<Accepted> queue_;
     bool started_ = false;
-    bool stopping_ = false;
 };
 
 RPC_STATUS RpcServer::Impl::Register(const RPC_SYNTAX_IDENTIFIER& id, const RPC_PROCEDURE_TABLE& table,
@@ -174,10 +164,13 @@ RPC_STATUS RpcServer::Impl::OpenListeners() {
         if (int error = MakeFolders(folder); error != 0) return StatusForErrno(error);
         for (const auto& iface : interfaces_) {
             Listener& listener = listeners_.emplace_back();
-            if (RPC_STATUS status = ListenLocal(folder, iface.id, listener); status != RPC_S_OK) return status;
+            if (RPC_STATUS status = ListenLocal(folder, iface.id, Backlog(options_.maxPendingConnections), listener);
+                status != RPC_S_OK)
+                return status;
         }
     }
-    if (options_.listenTcp) return ListenTcp(options_.tcpPort, listeners_.emplace_back());
+    if (options_.listenTcp)
+        return ListenTcp(options_.tcpPort, Backlog(options_.maxPendingConnections), listeners_.emplace_back());
     return RPC_S_OK;
 }
 
@@ -195,67 +188,55 @@ RPC_STATUS RpcServer::Impl::Start() {
     }
     shared_ = ServerShared{&options_, &interfaces_, stopEvent_.get(), static_cast<uint32_t>(::getpid()) | 1u};
     started_ = true;
-    stopping_ = false;
-    acceptor_ = std::thread([this] { AcceptLoop(); });
     for (unsigned k = 0; k < options_.workers; ++k) workers_.emplace_back([this] { WorkerLoop(); });
     return RPC_S_OK;
 }
 
 void RpcServer::Impl::Stop() {
     if (!started_) return;
-    {
-        std::lock_guard guard(lock_);
-        stopping_ = true;
-    }
+    // The stop event stays readable, so every worker sees it, whether it
+    // waits for a connection or serves one.
     uint64_t one = 1;
     (void)!::write(stopEvent_.get(), &one, sizeof one);
-    ready_.notify_all();
-    acceptor_.join();
     for (auto& worker : workers_) worker.join();
     workers_.clear();
-    queue_.clear();
     for (const auto& listener : listeners_) RemoveSocketFile(listener);
     listeners_.clear();
     stopEvent_.reset();
     started_ = false;
 }
 
-void RpcServer::Impl::AcceptLoop() {
-    std::vector<pollfd> fds;
-    for (const auto& listener : listeners_) fds.push_back({listener.fd.get(), POLLIN, 0});
-    fds.push_back({stopEvent_.get(), POLLIN, 0});
-    for (;;) {
-        if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) return;
-        if ((fds.back().revents & POLLIN) != 0) return;
-        for (size_t k = 0; k < listeners_.size(); ++k) {
-            if ((fds[k].revents & POLLIN) != 0) AcceptFrom(listeners_[k]);
-        }
-    }
-}
-
-void RpcServer::Impl::AcceptFrom(const Listener& listener) {
-    for (;;) {
-        UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!fd) return;  // EAGAIN: drained (other errors: try again on the next wake-up)
-        CallerIdentity caller = IdentityOf(fd.get(), listener.local);
-        std::lock_guard guard(lock_);
-        if (queue_.size() >= options_.maxPendingConnections) continue;  // too many waiting: this one is closed
-        queue_.push_back(Accepted{std::move(fd), caller, listener.secondaryAddress});
-        ready_.notify_one();
-    }
-}
-
 void RpcServer::Impl::WorkerLoop() {
+    constexpr uint64_t kStop = UINT64_MAX;
+    UniqueFd poller(::epoll_create1(EPOLL_CLOEXEC));
+    if (!poller) return;
+    // Exclusive waits on the listeners: one idle worker wakes per connection.
+    for (size_t k = 0; k < listeners_.size(); ++k) {
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLEXCLUSIVE;
+        event.data.u64 = k;
+        if (::epoll_ctl(poller.get(), EPOLL_CTL_ADD, listeners_[k].fd.get(), &event) != 0) return;
+    }
+    epoll_event stop{};
+    stop.events = EPOLLIN;
+    stop.data.u64 = kStop;
+    if (::epoll_ctl(poller.get(), EPOLL_CTL_ADD, stopEvent_.get(), &stop) != 0) return;
     for (;;) {
-        Accepted next;
-        {
-            std::unique_lock guard(lock_);
-            ready_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
-            if (stopping_) return;
-            next = std::move(queue_.front());
-            queue_.pop_front();
+        epoll_event events[8];
+        int ready = ::epoll_wait(poller.get(), events, 8, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return;
+        for (int k = 0; k < ready; ++k) {
+            if (events[k].data.u64 == kStop) return;
         }
-        ServerConnection(shared_, std::move(next.fd), next.caller, std::move(next.secondaryAddress)).Serve();
+        for (int k = 0; k < ready; ++k) {
+            const Listener& listener = listeners_[events[k].data.u64];
+            // Another worker may have taken it (EAGAIN); the next wait tells.
+            UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+            if (!fd) continue;
+            CallerIdentity caller = IdentityOf(fd.get(), listener.local);
+            ServerConnection(shared_, std::move(fd), caller, listener.secondaryAddress).Serve();
+        }
     }
 }
 
