@@ -36,6 +36,7 @@ struct World {
     platform::UniqueHString readName;            // a REG_SZ value of every device
     platform::UniqueHString writeName;
     platform::UniqueHString writeText;
+    platform::UniqueHString writeText2;
 };
 
 World* g_world = nullptr;
@@ -46,7 +47,11 @@ int DeviceAt(int64_t step) { return static_cast<int>((step * 37) % bench::kDevic
 
 constexpr char16_t kReadName[] = u"Value07";
 constexpr char16_t kWriteName[] = u"Value04";
+constexpr char16_t kFloorWriteName[] = u"Value03";  // a REG_SZ row of its own, as the member's
+// Two texts of one length, written in turn, so that every write changes the
+// row (SQLite skips writing a page whose content an update leaves as it was).
 constexpr char16_t kWriteText[] = u"written by the benchmark, 40 characters.";
+constexpr char16_t kWriteText2[] = u"WRITTEN BY THE BENCHMARK, 40 CHARACTERS.";
 
 // ---- GetRegistryValue ---------------------------------------------------
 
@@ -162,25 +167,37 @@ BENCHMARK(ReadThroughputFloor)->Name("ReadThroughput/floor_sqlite")->Threads(1)-
 
 void SetDeviceValueMember(benchmark::State& state) {
     World& w = *g_world;
-    int64_t step = 0;
+    static int64_t step = 0;  // runs on across repetitions, so that the texts keep alternating
     for (auto _ : state) {
         const int d = DeviceAt(step++);
-        bench::Check(w.statics->SetDeviceValue(w.ids[d].get(), w.writeName.get(), w.writeText.get()),
-                     "SetDeviceValue");
+        HSTRING text = (step / bench::kDevices) % 2 == 0 ? w.writeText.get() : w.writeText2.get();
+        bench::Check(w.statics->SetDeviceValue(w.ids[d].get(), w.writeName.get(), text), "SetDeviceValue");
     }
 }
 
 void SetDeviceValueFloor(benchmark::State& state) {
     World& w = *g_world;
-    int64_t step = 0;
+    static int64_t step = 0;
     for (auto _ : state) {
         const int d = DeviceAt(step++);
-        benchmark::DoNotOptimize(w.raw->Upsert(w.keyIds[d], kWriteName, kWriteText));
+        const char16_t* text = (step / bench::kDevices) % 2 == 0 ? kWriteText : kWriteText2;
+        benchmark::DoNotOptimize(w.raw->Upsert(w.keyIds[d], kFloorWriteName, text));
+    }
+}
+
+void SetDeviceValueFloorTouch(benchmark::State& state) {
+    World& w = *g_world;
+    static int64_t step = 0;
+    for (auto _ : state) {
+        const int d = DeviceAt(step++);
+        const char16_t* text = (step / bench::kDevices) % 2 == 0 ? kWriteText : kWriteText2;
+        benchmark::DoNotOptimize(w.raw->UpsertAndTouch(w.keyIds[d], kFloorWriteName, text));
     }
 }
 
 BENCHMARK(SetDeviceValueMember)->Name("SetDeviceValue/member");
 BENCHMARK(SetDeviceValueFloor)->Name("SetDeviceValue/floor_sqlite");
+BENCHMARK(SetDeviceValueFloorTouch)->Name("SetDeviceValue/floor_sqlite_touch");
 
 // ---- GetDeviceValues, GetDeviceIds, DeviceExists -------------------------
 
@@ -358,6 +375,7 @@ int main(int argc, char** argv) {
     world.readName = bench::MakeString(kReadName);
     world.writeName = bench::MakeString(kWriteName);
     world.writeText = bench::MakeString(kWriteText);
+    world.writeText2 = bench::MakeString(kWriteText2);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     world.statics.reset();

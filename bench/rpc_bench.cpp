@@ -27,9 +27,9 @@ using namespace MorvalaFrameworkUiWinPRT;
 // PDU sizes of one GetConnectionServiceText call on the wire (bind, bind_ack,
 // request, response with the 8-byte default version text).
 constexpr size_t kBindBytes = 72;
-constexpr size_t kBindAckBytes = 84;
+constexpr size_t kBindAckBytes = 96;
 constexpr size_t kRequestBytes = 28;
-constexpr size_t kResponseBytes = 48;
+constexpr size_t kResponseBytes = 44;
 
 // ---- processes -----------------------------------------------------------
 

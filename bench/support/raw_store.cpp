@@ -64,11 +64,12 @@ RawStore::RawStore(const std::string& path) {
                       "INSERT INTO vals(key, folded, name, type, data, seq) VALUES(?1, ?2, ?3, 1, ?4,"
                       " (SELECT coalesce(max(seq), 0) + 1 FROM vals WHERE key = ?1))"
                       " ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
+    touch_ = Prepare(db_, "UPDATE keys SET written = written + 1 WHERE id = ?1");
 }
 
 RawStore::~RawStore() {
     for (sqlite3_stmt* s :
-         {begin_, beginWrite_, commit_, findChild_, getValue_, enumValues_, enumSubkeys_, upsert_}) {
+         {begin_, beginWrite_, commit_, findChild_, getValue_, enumValues_, enumSubkeys_, upsert_, touch_}) {
         sqlite3_finalize(s);
     }
     sqlite3_close(db_);
@@ -136,8 +137,7 @@ bool RawStore::EnumSubkeys(std::u16string_view path, std::vector<std::u16string>
     return found;
 }
 
-bool RawStore::Upsert(int64_t key, std::u16string_view name, std::u16string_view text) {
-    Exec(beginWrite_);
+bool RawStore::UpsertRow(int64_t key, std::u16string_view name, std::u16string_view text) {
     FoldAscii(name, folded_);
     sqlite3_bind_int64(upsert_, 1, key);
     sqlite3_bind_blob(upsert_, 2, folded_.data(), static_cast<int>(folded_.size()), SQLITE_STATIC);
@@ -145,6 +145,22 @@ bool RawStore::Upsert(int64_t key, std::u16string_view name, std::u16string_view
     sqlite3_bind_blob(upsert_, 4, text.data(), static_cast<int>((text.size() + 1) * 2), SQLITE_STATIC);
     bool done = sqlite3_step(upsert_) == SQLITE_DONE;
     sqlite3_reset(upsert_);
+    return done;
+}
+
+bool RawStore::Upsert(int64_t key, std::u16string_view name, std::u16string_view text) {
+    Exec(beginWrite_);
+    bool done = UpsertRow(key, name, text);
+    Exec(commit_);
+    return done;
+}
+
+bool RawStore::UpsertAndTouch(int64_t key, std::u16string_view name, std::u16string_view text) {
+    Exec(beginWrite_);
+    bool done = UpsertRow(key, name, text);
+    sqlite3_bind_int64(touch_, 1, key);
+    done = sqlite3_step(touch_) == SQLITE_DONE && done;
+    sqlite3_reset(touch_);
     Exec(commit_);
     return done;
 }

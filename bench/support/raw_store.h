@@ -38,6 +38,9 @@ public:
     // One upsert of a REG_SZ value of key id `key` in its own BEGIN IMMEDIATE
     // transaction.
     bool Upsert(int64_t key, std::u16string_view name, std::u16string_view text);
+    // The same upsert and, in the same transaction, the key's last-write time
+    // (the second page every registry value write changes).
+    bool UpsertAndTouch(int64_t key, std::u16string_view name, std::u16string_view text);
     // The id of the key at path (its own transaction); -1 when missing.
     int64_t KeyId(std::u16string_view path);
 
@@ -56,6 +59,8 @@ private:
     sqlite3_stmt* enumValues_ = nullptr;
     sqlite3_stmt* enumSubkeys_ = nullptr;
     sqlite3_stmt* upsert_ = nullptr;
+    sqlite3_stmt* touch_ = nullptr;
+    bool UpsertRow(int64_t key, std::u16string_view name, std::u16string_view text);
     std::string folded_;
 };
 
