@@ -206,9 +206,9 @@ void Store::MapWalIndex() {
 bool Store::ReadStamp(WalStamp& out) const noexcept {
     const uint32_t* index = walIndex_.load(std::memory_order_acquire);
     if (index == nullptr) return false;
-    // The first copy, then the second: equal copies were not being written.
-    for (size_t i = 0; i < kStampWords; ++i) out.words[i] = __atomic_load_n(index + i, __ATOMIC_RELAXED);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    // The first copy, then the second (acquire loads keep that order): equal
+    // copies were not being written.
+    for (size_t i = 0; i < kStampWords; ++i) out.words[i] = __atomic_load_n(index + i, __ATOMIC_ACQUIRE);
     for (size_t i = 0; i < kStampWords; ++i) {
         if (__atomic_load_n(index + kStampWords + i, __ATOMIC_RELAXED) != out.words[i]) return false;
     }
