@@ -252,15 +252,18 @@ TEST_F(ServiceFaultTest, FloodOfSilentConnectionsIsBoundedAndLeavesNothingBehind
     ASSERT_GT(daemonFds, 0);
     std::vector<int> sockets;
     int refusedByKernel = 0;
+    int patience = 50;
     for (int k = 0; k < flood; ++k) {
-        // A full backlog refuses at once; give the daemon a moment to drain it.
+        // A full backlog refuses at once; give the daemon a moment to drain
+        // it, until it stays full.
         int fd = -1;
-        for (int attempt = 0; attempt < 50 && fd < 0; ++attempt) {
+        for (int attempt = 0; attempt < patience && fd < 0; ++attempt) {
             fd = ConnectRaw(Socket());
             if (fd < 0) std::this_thread::sleep_for(2ms);
         }
         if (fd < 0) {
             ++refusedByKernel;
+            patience = 1;
             continue;
         }
         sockets.push_back(fd);
