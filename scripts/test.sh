@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds everything, and runs every test: once
-# in the normal build and once under AddressSanitizer+UndefinedBehaviorSanitizer.
+# Installs what the build needs, builds everything and runs every test: the
+# normal build, the libFuzzer targets for a bounded time each (clang), and the
+# whole suite again under AddressSanitizer+UndefinedBehaviorSanitizer.
+#
+#   FUZZ_SECONDS=N scripts/test.sh    (seconds per fuzz target, default 20)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
@@ -17,6 +20,10 @@ run_suite() {
 
 echo "== normal build"
 run_suite "$top/build"
+
+echo "== fuzz smoke runs"
+"$top/scripts/fuzz-smoke.sh" "${FUZZ_SECONDS:-20}"
+
 echo "== ASan+UBSan build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$top/build-asan" -DMORVALA_SANITIZE=address -DMORVALA_BUILD_BENCH=OFF
