@@ -1,8 +1,10 @@
 // RpcServer: listeners and a fixed pool of workers, each of which accepts a
-// connection itself and serves it to its end. The kernel wakes one idle
-// worker per arriving connection (EPOLLEXCLUSIVE), so a call crosses no thread
-// hand-off inside the server; connections that find every worker busy wait
-// in the listen queue.
+// connection itself and serves it to its end. The workers wait on one epoll
+// set in which each listener is armed for one report at a time
+// (EPOLLONESHOT): exactly one idle worker wakes per arriving connection,
+// accepts it, re-arms the listener for the next one and serves, so a call
+// crosses no thread hand-off inside the server. Connections that find every
+// worker busy wait in the listen queue.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -135,13 +137,17 @@ public:
 
 private:
     RPC_STATUS OpenListeners();
+    RPC_STATUS OpenPoller();
     void WorkerLoop();
+
+    static constexpr uint64_t kStopEvent = UINT64_MAX;
 
     RpcServerOptions options_;
     std::vector<RegisteredInterface> interfaces_;
     std::vector<Listener> listeners_;
     UniqueFd stopEvent_;
     ServerShared shared_;
+    UniqueFd poller_;
     std::vector<std::thread> workers_;
     bool started_ = false;
 };
@@ -181,7 +187,9 @@ RPC_STATUS RpcServer::Impl::Start() {
     }
     stopEvent_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     RPC_STATUS status = stopEvent_ ? OpenListeners() : RPC_S_OUT_OF_RESOURCES;
+    if (status == RPC_S_OK) status = OpenPoller();
     if (status != RPC_S_OK) {
+        poller_.reset();
         for (const auto& listener : listeners_) RemoveSocketFile(listener);
         listeners_.clear();
         return status;
@@ -202,41 +210,47 @@ void RpcServer::Impl::Stop() {
     workers_.clear();
     for (const auto& listener : listeners_) RemoveSocketFile(listener);
     listeners_.clear();
+    poller_.reset();
     stopEvent_.reset();
     started_ = false;
 }
 
-void RpcServer::Impl::WorkerLoop() {
-    constexpr uint64_t kStop = UINT64_MAX;
-    UniqueFd poller(::epoll_create1(EPOLL_CLOEXEC));
-    if (!poller) return;
-    // Exclusive waits on the listeners: one idle worker wakes per connection.
+RPC_STATUS RpcServer::Impl::OpenPoller() {
+    poller_.reset(::epoll_create1(EPOLL_CLOEXEC));
+    if (!poller_) return RPC_S_OUT_OF_RESOURCES;
     for (size_t k = 0; k < listeners_.size(); ++k) {
         epoll_event event{};
-        event.events = EPOLLIN | EPOLLEXCLUSIVE;
+        event.events = EPOLLIN | EPOLLONESHOT;
         event.data.u64 = k;
-        if (::epoll_ctl(poller.get(), EPOLL_CTL_ADD, listeners_[k].fd.get(), &event) != 0) return;
+        if (::epoll_ctl(poller_.get(), EPOLL_CTL_ADD, listeners_[k].fd.get(), &event) != 0)
+            return RPC_S_OUT_OF_RESOURCES;
     }
+    // The stop event stays readable once written, so it reaches every worker.
     epoll_event stop{};
     stop.events = EPOLLIN;
-    stop.data.u64 = kStop;
-    if (::epoll_ctl(poller.get(), EPOLL_CTL_ADD, stopEvent_.get(), &stop) != 0) return;
+    stop.data.u64 = kStopEvent;
+    return ::epoll_ctl(poller_.get(), EPOLL_CTL_ADD, stopEvent_.get(), &stop) == 0 ? RPC_S_OK
+                                                                                  : RPC_S_OUT_OF_RESOURCES;
+}
+
+void RpcServer::Impl::WorkerLoop() {
     for (;;) {
-        epoll_event events[8];
-        int ready = ::epoll_wait(poller.get(), events, 8, -1);
+        epoll_event event{};
+        int ready = ::epoll_wait(poller_.get(), &event, 1, -1);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return;
-        for (int k = 0; k < ready; ++k) {
-            if (events[k].data.u64 == kStop) return;
-        }
-        for (int k = 0; k < ready; ++k) {
-            const Listener& listener = listeners_[events[k].data.u64];
-            // Another worker may have taken it (EAGAIN); the next wait tells.
-            UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-            if (!fd) continue;
-            CallerIdentity caller = IdentityOf(fd.get(), listener.local);
-            ServerConnection(shared_, std::move(fd), caller, listener.secondaryAddress).Serve();
-        }
+        if (ready == 0) continue;
+        if (event.data.u64 == kStopEvent) return;
+        const Listener& listener = listeners_[event.data.u64];
+        UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        // Re-armed before serving, so that another idle worker takes the next one.
+        epoll_event again{};
+        again.events = EPOLLIN | EPOLLONESHOT;
+        again.data.u64 = event.data.u64;
+        ::epoll_ctl(poller_.get(), EPOLL_CTL_MOD, listener.fd.get(), &again);
+        if (!fd) continue;  // gone before it was accepted
+        CallerIdentity caller = IdentityOf(fd.get(), listener.local);
+        ServerConnection(shared_, std::move(fd), caller, listener.secondaryAddress).Serve();
     }
 }
 
