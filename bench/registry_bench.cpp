@@ -299,8 +299,44 @@ void SetLoggingFloor(benchmark::State& state) {
     }
 }
 
+// The event's own cost, without a write's noise: with the service's key
+// missing the write stops at the failed open, and the event is raised all the
+// same. The floor is that failed open alone.
+class ServiceKeyMissing {
+public:
+    ServiceKeyMissing() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, bench::kConnectionServiceKey); }
+    ~ServiceKeyMissing() {
+        platform::UniqueHkey key;
+        const DWORD zero = 0;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, bench::kConnectionServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        key.put(), nullptr);
+        RegSetValueExW(key.get(), u"DisconnectionLoggingNeeded", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero),
+                       sizeof zero);
+    }
+};
+
+void SetLoggingNoKeyMember(benchmark::State& state) {
+    ServiceKeyMissing missing;
+    SetLoggingMember(state);
+}
+
+void SetLoggingNoKeyFloor(benchmark::State& state) {
+    ServiceKeyMissing missing;
+    for (auto _ : state) {
+        platform::UniqueHkey key;
+        benchmark::DoNotOptimize(
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, bench::kConnectionServiceKey, 0, KEY_SET_VALUE, key.put()));
+    }
+}
+
 BENCHMARK(SetLoggingMember)->Name("SetDisconnectionLoggingNeeded/member/handlers")->Arg(0)->Arg(1)->Arg(10);
 BENCHMARK(SetLoggingFloor)->Name("SetDisconnectionLoggingNeeded/floor_regwrite");
+BENCHMARK(SetLoggingNoKeyMember)
+    ->Name("SetDisconnectionLoggingNeeded[no key]/member/handlers")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(10);
+BENCHMARK(SetLoggingNoKeyFloor)->Name("SetDisconnectionLoggingNeeded[no key]/floor_failed_open");
 
 // ---- activation ----------------------------------------------------------
 

@@ -78,11 +78,12 @@ def main():
                 print(f"{label:<62} | {two['rate'] / 1e3:>7.1f} k/s | {one['rate'] / 1e3:>20.1f} k/s 1 thr"
                       f" | {two['rate'] / one['rate']:6.2f}")
     # Per-handler cost of the event: (10 handlers - 0 handlers) / 10.
-    zero = medians.get("SetDisconnectionLoggingNeeded/member/handlers/0")
-    ten = medians.get("SetDisconnectionLoggingNeeded/member/handlers/10")
-    if zero and ten:
-        print(f"\nSetDisconnectionLoggingNeeded per handler ((10 - 0 handlers) / 10): "
-              f"{fmt((ten['time'] - zero['time']) / 10)}")
+    print()
+    for group in ("SetDisconnectionLoggingNeeded", "SetDisconnectionLoggingNeeded[no key]"):
+        zero = medians.get(group + "/member/handlers/0")
+        ten = medians.get(group + "/member/handlers/10")
+        if zero and ten:
+            print(f"{group} per handler ((10 - 0 handlers) / 10): {fmt((ten['time'] - zero['time']) / 10)}")
 
 
 if __name__ == "__main__":
