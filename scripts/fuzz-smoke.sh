@@ -15,7 +15,9 @@ seconds="${1:-${FUZZ_SECONDS:-35}}"
 jobs="$(nproc)"
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -G Ninja \
-  -DMORVALA_BUILD_FUZZ=ON -DMORVALA_SANITIZE=address -DMORVALA_BUILD_BENCH=OFF >/dev/null
+  -DMORVALA_BUILD_FUZZ=ON -DMORVALA_SANITIZE=address -DMORVALA_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" >/dev/null
 cmake --build "$build" --target fuzz_all -j "$jobs"
 
 targets=()
