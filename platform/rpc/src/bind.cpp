@@ -57,10 +57,11 @@ RPC_STATUS StatusOfRejection(const wire::ContextResult& result) {
 
 // Reads the answer to the bind. Returns the status of the bind; on success
 // fills the fragment size the server accepts.
-RPC_STATUS ReadBindAnswer(int socket, uint32_t callId, int timeoutMs, uint16_t& sendFragment) {
+RPC_STATUS ReadBindAnswer(int socket, transport::PduReader& reader, uint32_t callId, int timeoutMs,
+                          uint16_t& sendFragment) {
     std::vector<uint8_t> pdu;
     wire::Header header;
-    Io io = transport::ReadPdu(socket, kClientMaxFragment, timeoutMs, -1, pdu, header);
+    Io io = reader.Read(socket, kClientMaxFragment, timeoutMs, -1, true, pdu, header);
     if (io == Io::Malformed) return RPC_S_PROTOCOL_ERROR;
     if (io != Io::Ok) return RPC_S_SERVER_UNAVAILABLE;
     if (header.callId != callId) return RPC_S_PROTOCOL_ERROR;
@@ -87,9 +88,11 @@ RPC_STATUS Bind(Binding& binding, const RPC_CLIENT_INTERFACE& iface) {
     }
     uint16_t sendFragment = 0;
     int timeoutMs = std::min(binding.ReplyTimeoutMs(), kConnectTimeoutMs);  // a bind is small: never wait long
-    RPC_STATUS status = ReadBindAnswer(socket.get(), callId, timeoutMs, sendFragment);
+    transport::PduReader reader;
+    RPC_STATUS status = ReadBindAnswer(socket.get(), reader, callId, timeoutMs, sendFragment);
     if (status != RPC_S_OK) return status;
     binding.socket = std::move(socket);
+    binding.reader = std::move(reader);
     binding.interfaceId = iface.InterfaceId;
     binding.sendFragment = sendFragment;
     binding.bound = true;

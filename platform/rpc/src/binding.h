@@ -38,6 +38,7 @@ struct Binding {
 
     // After a successful bind.
     transport::UniqueFd socket;
+    transport::PduReader reader;  // the socket's incoming PDUs
     bool bound = false;
     bool broken = false;  // the connection failed mid-call; no further calls
     RPC_SYNTAX_IDENTIFIER interfaceId{};

@@ -44,10 +44,13 @@ ServerConnection::ServerConnection(const ServerShared& shared, transport::Unique
 
 void ServerConnection::Serve() {
     std::vector<uint8_t> pdu;
-    for (;;) {
+    // The client sends its bind as soon as it connects, so the first PDU is
+    // usually there already; every later one answers what this side sent.
+    for (bool answering = false;; answering = true) {
         wire::Header header;
         uint16_t limit = bound_ ? fragment_ : shared_.options->maxFragment;
-        Io io = transport::ReadPdu(socket_.get(), limit, shared_.options->idleTimeoutMs, shared_.stopFd, pdu, header);
+        Io io = reader_.Read(socket_.get(), limit, shared_.options->idleTimeoutMs, shared_.stopFd, answering, pdu,
+                             header);
         if (io != Io::Ok || !HandlePdu(pdu, header)) break;
     }
     socket_.reset();

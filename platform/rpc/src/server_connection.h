@@ -65,6 +65,7 @@ private:
 
     const ServerShared& shared_;
     transport::UniqueFd socket_;
+    transport::PduReader reader_;
     CallerIdentity caller_;
     std::string secondaryAddress_;
     bool bound_ = false;

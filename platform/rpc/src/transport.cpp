@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,19 +17,9 @@ namespace platform::rpc::transport {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-class Deadline {
-public:
-    explicit Deadline(int timeoutMs) : end_(Clock::now() + std::chrono::milliseconds(timeoutMs)) {}
-    int RemainingMs() const {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
-        return left > 0 ? static_cast<int>(left) : 0;
-    }
-
-private:
-    Clock::time_point end_;
-};
+// A reader's buffer holds at least this much, so that small PDUs and what
+// follows them arrive in one receive.
+constexpr size_t kMinBuffer = 8192;
 
 // Waits for events on fd. Returns Ok, Timeout, Stopped or Broken.
 Io WaitFor(int fd, short events, const Deadline& deadline, int stopFd) {
@@ -87,6 +78,11 @@ RPC_STATUS FinishConnect(int fd, const sockaddr* address, socklen_t size, int ti
 
 void FdTraits::Close(int fd) noexcept { ::close(fd); }
 
+int Deadline::RemainingMs() const {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
 Io SendAll(int fd, const std::vector<uint8_t>& data, int timeoutMs, int stopFd) {
     Deadline deadline(timeoutMs);
     size_t done = 0;
@@ -113,11 +109,61 @@ Io ReadPdu(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, std::vector<uint
                        stopFd);
 }
 
+Io PduReader::Fill(int fd, size_t need, bool started, bool wait, const Deadline& deadline, int stopFd) {
+    if (capacity_ - begin_ < need) {
+        // Too little room after the unread bytes: move them to the front,
+        // into a larger buffer when even that is not enough.
+        size_t capacity = std::max({capacity_, need, kMinBuffer});
+        if (capacity != capacity_) {
+            auto larger = std::unique_ptr<uint8_t[]>(new uint8_t[capacity]);
+            if (Buffered() > 0) std::memcpy(larger.get(), buffer_.get() + begin_, Buffered());
+            buffer_ = std::move(larger);
+            capacity_ = capacity;
+        } else if (Buffered() > 0) {
+            std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
+        }
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    while (Buffered() < need) {
+        if (wait) {
+            if (Io waited = WaitFor(fd, POLLIN, deadline, stopFd); waited != Io::Ok) return waited;
+        }
+        ssize_t got = ::recv(fd, buffer_.get() + end_, capacity_ - end_, 0);
+        if (got > 0) {
+            end_ += static_cast<size_t>(got);
+            continue;
+        }
+        if (got == 0) return started || Buffered() > 0 ? Io::Broken : Io::Closed;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return Io::Broken;
+        wait = true;
+    }
+    return Io::Ok;
+}
+
+Io PduReader::Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, bool expectWait, std::vector<uint8_t>& pdu,
+                   wire::Header& header) {
+    Deadline deadline(timeoutMs);
+    bool wait = expectWait && Buffered() == 0;
+    if (Io io = Fill(fd, wire::kHeaderSize, false, wait, deadline, stopFd); io != Io::Ok) return io;
+    if (!wire::DecodeHeader(buffer_.get() + begin_, wire::kHeaderSize, maxFrag, header)) return Io::Malformed;
+    if (Io io = Fill(fd, header.fragLength, true, false, deadline, stopFd); io != Io::Ok) return io;
+    pdu.assign(buffer_.get() + begin_, buffer_.get() + begin_ + header.fragLength);
+    begin_ += header.fragLength;
+    if (begin_ == end_) begin_ = end_ = 0;
+    return Io::Ok;
+}
+
 RPC_STATUS ConnectLocal(const std::string& path, int timeoutMs, UniqueFd& fd) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) return RPC_S_INVALID_ENDPOINT_FORMAT;
     std::memcpy(address.sun_path, path.data(), path.size());
+    // A service that is not running has no socket file: one path lookup
+    // tells, without making and closing a socket. A file left by a service
+    // that is gone still fails at the connect.
+    if (::access(address.sun_path, F_OK) != 0 && errno == ENOENT) return RPC_S_SERVER_UNAVAILABLE;
     fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd) return RPC_S_OUT_OF_RESOURCES;
     RPC_STATUS status = FinishConnect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address, timeoutMs);

@@ -4,8 +4,11 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pdu.h"
@@ -21,6 +24,18 @@ struct FdTraits {
 };
 using UniqueFd = UniqueHandle<FdTraits>;
 
+// A point in time a whole exchange must finish by.
+class Deadline {
+public:
+    explicit Deadline(int timeoutMs)
+        : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
+    // Milliseconds left, 0 once passed.
+    int RemainingMs() const;
+
+private:
+    std::chrono::steady_clock::time_point end_;
+};
+
 enum class Io {
     Ok,
     Closed,     // the peer closed before the first byte of a PDU
@@ -33,9 +48,47 @@ enum class Io {
 // Writes all of data. timeoutMs bounds the whole write; stopFd may be -1.
 Io SendAll(int fd, const std::vector<uint8_t>& data, int timeoutMs, int stopFd = -1);
 
-// Reads exactly one PDU (header checked with maxFrag) into pdu.
+// Reads exactly one PDU (header checked with maxFrag) into pdu, and not a
+// byte more, so that the caller may read what follows with anything else.
 // timeoutMs bounds the whole PDU, so a peer that stalls mid-PDU times out.
 Io ReadPdu(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, std::vector<uint8_t>& pdu, wire::Header& header);
+
+// Reads the PDUs of one connection through a buffer: each receive takes all
+// that has arrived, so a PDU that came whole costs one system call however
+// it splits into header and body, and bytes of the next PDU that came with
+// it wait here for the next Read. One reader per connection, used by one
+// thread at a time; nothing else may read from that socket.
+class PduReader {
+public:
+    PduReader() = default;
+    // A moved-from reader is empty, as a new one is.
+    PduReader(PduReader&& other) noexcept { *this = std::move(other); }
+    PduReader& operator=(PduReader&& other) noexcept {
+        buffer_ = std::move(other.buffer_);
+        capacity_ = std::exchange(other.capacity_, 0);
+        begin_ = std::exchange(other.begin_, 0);
+        end_ = std::exchange(other.end_, 0);
+        return *this;
+    }
+
+    // Reads one PDU, as ReadPdu does. expectWait says that the peer has yet
+    // to send it (it answers something just sent), so the socket is waited
+    // for before the first receive instead of after a receive that finds
+    // nothing.
+    Io Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, bool expectWait, std::vector<uint8_t>& pdu,
+            wire::Header& header);
+
+private:
+    // Makes at least `need` bytes buffered. started: a PDU is under way, so
+    // an end of stream is Broken rather than Closed.
+    Io Fill(int fd, size_t need, bool started, bool wait, const Deadline& deadline, int stopFd);
+    size_t Buffered() const { return end_ - begin_; }
+
+    std::unique_ptr<uint8_t[]> buffer_;  // left uninitialised: only received bytes are read
+    size_t capacity_ = 0;
+    size_t begin_ = 0;  // first unread byte
+    size_t end_ = 0;    // one past the last received byte
+};
 
 // Connects a non-blocking stream socket. Returns RPC_S_OK; RPC_S_SERVER_UNAVAILABLE
 // at once when nothing listens (missing or stale socket, refused port) or
