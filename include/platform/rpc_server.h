@@ -75,7 +75,7 @@ struct RpcServerOptions {
     std::string localFolder;           // empty: <DeviceRoot()>/rpc
     bool listenTcp = false;            // also TCP on 127.0.0.1
     uint16_t tcpPort = 0;              // 0: an ephemeral port, see TcpPort()
-    unsigned workers = 4;              // connections served at the same time
+    unsigned workers = 4;              // connections served at the same time, per listener
     unsigned maxPendingConnections = 64;  // waiting for a worker (the listen queue); more wait in connect
     int idleTimeoutMs = 5000;          // a connection silent (or stalled mid-PDU) this long is closed
     uint16_t maxFragment = 5840;       // largest fragment either side sends

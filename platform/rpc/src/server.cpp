@@ -1,19 +1,22 @@
-// RpcServer: listeners and a fixed pool of workers, each of which accepts a
-// connection itself and serves it to its end. The workers wait on one epoll
-// set in which each listener is armed for one report at a time
-// (EPOLLONESHOT): exactly one idle worker wakes per arriving connection,
-// accepts it, re-arms the listener for the next one and serves, so a call
-// crosses no thread hand-off inside the server. Connections that find every
-// worker busy wait in the listen queue.
+// RpcServer: listeners and a fixed pool of workers for each, every worker
+// accepting a connection itself and serving it to its end. Idle workers wait
+// in a blocking accept on their listener, where the kernel wakes exactly one
+// of them per arriving connection, so a call crosses no thread hand-off
+// inside the server and costs no readiness wait or re-arming besides the
+// accept. Connections that find every worker busy wait in the listen queue.
+// Stopping shuts the listeners down, which ends every waiting accept, and
+// signals the stop event, which every serving worker watches.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/epoll.h>
+#include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -73,7 +76,7 @@ RPC_STATUS ListenLocal(const std::string& folder, const RPC_SYNTAX_IDENTIFIER& i
     std::memcpy(address.sun_path, listener.path.c_str(), listener.path.size());
     if (SomeoneListens(listener.path)) return RPC_S_DUPLICATE_ENDPOINT;
     ::unlink(listener.path.c_str());  // a stale socket file of a server that is gone
-    listener.fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    listener.fd.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!listener.fd) return RPC_S_OUT_OF_RESOURCES;
     if (::bind(listener.fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return StatusForErrno(errno);
     ::chmod(listener.path.c_str(), 0666);  // anyone may call; handlers see who did
@@ -84,7 +87,7 @@ RPC_STATUS ListenLocal(const std::string& folder, const RPC_SYNTAX_IDENTIFIER& i
 
 RPC_STATUS ListenTcp(uint16_t port, int backlog, Listener& listener) {
     listener.local = false;
-    listener.fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    listener.fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!listener.fd) return RPC_S_OUT_OF_RESOURCES;
     int one = 1;
     ::setsockopt(listener.fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -137,18 +140,17 @@ public:
 
 private:
     RPC_STATUS OpenListeners();
-    RPC_STATUS OpenPoller();
-    void WorkerLoop();
-
-    static constexpr uint64_t kStopEvent = UINT64_MAX;
+    void WorkerLoop(const Listener& listener);
+    // After a failed accept: true when the worker should accept again.
+    bool AcceptAgain(int error) const;
 
     RpcServerOptions options_;
     std::vector<RegisteredInterface> interfaces_;
     std::vector<Listener> listeners_;
     UniqueFd stopEvent_;
     ServerShared shared_;
-    UniqueFd poller_;
     std::vector<std::thread> workers_;
+    std::atomic<bool> stopping_ = false;
     bool started_ = false;
 };
 
@@ -187,68 +189,57 @@ RPC_STATUS RpcServer::Impl::Start() {
     }
     stopEvent_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     RPC_STATUS status = stopEvent_ ? OpenListeners() : RPC_S_OUT_OF_RESOURCES;
-    if (status == RPC_S_OK) status = OpenPoller();
     if (status != RPC_S_OK) {
-        poller_.reset();
         for (const auto& listener : listeners_) RemoveSocketFile(listener);
         listeners_.clear();
         return status;
     }
     shared_ = ServerShared{&options_, &interfaces_, stopEvent_.get(), static_cast<uint32_t>(::getpid()) | 1u};
     started_ = true;
-    for (unsigned k = 0; k < options_.workers; ++k) workers_.emplace_back([this] { WorkerLoop(); });
+    stopping_ = false;
+    for (const auto& listener : listeners_) {
+        for (unsigned k = 0; k < options_.workers; ++k) workers_.emplace_back([this, &listener] { WorkerLoop(listener); });
+    }
     return RPC_S_OK;
 }
 
 void RpcServer::Impl::Stop() {
     if (!started_) return;
-    // The stop event stays readable, so every worker sees it, whether it
-    // waits for a connection or serves one.
+    // A shut-down listener fails every accept, waiting or to come; the stop
+    // event stays readable, so every worker that serves a connection sees it.
+    stopping_ = true;
     uint64_t one = 1;
     (void)!::write(stopEvent_.get(), &one, sizeof one);
+    for (const auto& listener : listeners_) ::shutdown(listener.fd.get(), SHUT_RDWR);
     for (auto& worker : workers_) worker.join();
     workers_.clear();
     for (const auto& listener : listeners_) RemoveSocketFile(listener);
     listeners_.clear();
-    poller_.reset();
     stopEvent_.reset();
     started_ = false;
 }
 
-RPC_STATUS RpcServer::Impl::OpenPoller() {
-    poller_.reset(::epoll_create1(EPOLL_CLOEXEC));
-    if (!poller_) return RPC_S_OUT_OF_RESOURCES;
-    for (size_t k = 0; k < listeners_.size(); ++k) {
-        epoll_event event{};
-        event.events = EPOLLIN | EPOLLONESHOT;
-        event.data.u64 = k;
-        if (::epoll_ctl(poller_.get(), EPOLL_CTL_ADD, listeners_[k].fd.get(), &event) != 0)
-            return RPC_S_OUT_OF_RESOURCES;
+bool RpcServer::Impl::AcceptAgain(int error) const {
+    if (stopping_) return false;
+    if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+        // Out of descriptors or memory: give others a moment to close some
+        // rather than spin; the stop event cuts the pause short.
+        pollfd stop{stopEvent_.get(), POLLIN, 0};
+        ::poll(&stop, 1, 50);
+        return !stopping_;
     }
-    // The stop event stays readable once written, so it reaches every worker.
-    epoll_event stop{};
-    stop.events = EPOLLIN;
-    stop.data.u64 = kStopEvent;
-    return ::epoll_ctl(poller_.get(), EPOLL_CTL_ADD, stopEvent_.get(), &stop) == 0 ? RPC_S_OK
-                                                                                  : RPC_S_OUT_OF_RESOURCES;
+    // Interrupted, or a connection that went away before it was accepted;
+    // anything else means the listener is unusable.
+    return error == EINTR || error == ECONNABORTED || error == EPROTO || error == EPERM || error == EAGAIN;
 }
 
-void RpcServer::Impl::WorkerLoop() {
+void RpcServer::Impl::WorkerLoop(const Listener& listener) {
     for (;;) {
-        epoll_event event{};
-        int ready = ::epoll_wait(poller_.get(), &event, 1, -1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return;
-        if (ready == 0) continue;
-        if (event.data.u64 == kStopEvent) return;
-        const Listener& listener = listeners_[event.data.u64];
         UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        // Re-armed before serving, so that another idle worker takes the next one.
-        epoll_event again{};
-        again.events = EPOLLIN | EPOLLONESHOT;
-        again.data.u64 = event.data.u64;
-        ::epoll_ctl(poller_.get(), EPOLL_CTL_MOD, listener.fd.get(), &again);
-        if (!fd) continue;  // gone before it was accepted
+        if (!fd) {
+            if (AcceptAgain(errno)) continue;
+            return;
+        }
         CallerIdentity caller = IdentityOf(fd.get(), listener.local);
         ServerConnection(shared_, std::move(fd), caller, listener.secondaryAddress).Serve();
     }
