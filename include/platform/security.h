@@ -13,14 +13,19 @@ using PSECURITY_DESCRIPTOR = void*;
 // Transient object type of RPC servers; its only object is "InteropRPC\Server".
 constexpr DWORD TRANSIENT_OBJECT_TYPE_RPC_SERVER = 9;
 constexpr DWORD MORVALA_SD_MAGIC = 0x4453524Du;  // "MRSD"
-constexpr DWORD MORVALA_SD_REVISION = 1;
+constexpr DWORD MORVALA_SD_REVISION = 2;
 constexpr DWORD MORVALA_SD_MAX_ALLOWED = 8;
+// Flag: the owner of the device root's RPC folder is admitted too, as the
+// folder is owned at the time of the check.
+constexpr DWORD MORVALA_SD_ADMIT_RPC_FOLDER_OWNER = 0x1;
 
-// Our descriptor: the owner and the uids allowed to serve the object.
+// Our descriptor: the owner, the uids allowed to serve the object, and
+// which further uids are found at the time of a check.
 struct MORVALA_SECURITY_DESCRIPTOR {
     DWORD Magic;     // MORVALA_SD_MAGIC
     DWORD Revision;  // MORVALA_SD_REVISION
     DWORD OwnerUid;
+    DWORD Flags;         // MORVALA_SD_ADMIT_*
     DWORD AllowedCount;  // <= MORVALA_SD_MAX_ALLOWED
     DWORD AllowedUids[MORVALA_SD_MAX_ALLOWED];
 };
@@ -29,8 +34,10 @@ extern "C" {
 
 // Builds the descriptor of a transient object. Type 9 named
 // "InteropRPC\Server" admits root (uid 0) and the owner of the device root's
-// RPC folder (<device root>/rpc; when that folder does not exist, root only);
-// its owner is root.
+// RPC folder (<device root>/rpc; nobody else while that folder does not
+// exist); its owner is root. The folder's owner is looked up when a uid
+// other than root's is checked, so a check of a service run by root costs
+// no file-system lookup and a changed owner is seen at once.
 // Returns 0 and stores a descriptor the caller releases with
 // FreeTransientObjectSecurityDescriptor; ERROR_INVALID_PARAMETER for a null
 // name or out-pointer, ERROR_FILE_NOT_FOUND for an unknown type or name,
@@ -45,7 +52,9 @@ DWORD FreeTransientObjectSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
 // True when the pointer holds a well-formed descriptor of ours.
 BOOL IsValidMorvalaSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
 
-// True when the descriptor is valid and lists uid among the allowed.
+// True when the descriptor is valid and admits uid: it lists uid among the
+// allowed, or says to admit the RPC folder's owner and uid owns that folder
+// now.
 BOOL SecurityDescriptorAdmitsUid(PSECURITY_DESCRIPTOR descriptor, DWORD uid);
 
 }  // extern "C"

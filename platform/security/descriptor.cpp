@@ -31,16 +31,21 @@ void Admit(MORVALA_SECURITY_DESCRIPTOR& descriptor, DWORD uid) {
     if (descriptor.AllowedCount < MORVALA_SD_MAX_ALLOWED) descriptor.AllowedUids[descriptor.AllowedCount++] = uid;
 }
 
-// Root, and the owner of <device root>/rpc when that folder exists.
+// Root, and the owner of <device root>/rpc, found when a check needs it.
 void FillRpcServerDescriptor(MORVALA_SECURITY_DESCRIPTOR& descriptor) {
     descriptor = MORVALA_SECURITY_DESCRIPTOR{};
     descriptor.Magic = MORVALA_SD_MAGIC;
     descriptor.Revision = MORVALA_SD_REVISION;
     descriptor.OwnerUid = 0;
+    descriptor.Flags = MORVALA_SD_ADMIT_RPC_FOLDER_OWNER;
     Admit(descriptor, 0);
+}
+
+// True when <device root>/rpc is a folder that uid owns.
+bool OwnsRpcFolder(DWORD uid) {
     struct stat info {};
     std::string folder = platform::DeviceRoot() + "/rpc";
-    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) Admit(descriptor, info.st_uid);
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == uid;
 }
 
 }  // namespace
@@ -80,5 +85,5 @@ extern "C" BOOL SecurityDescriptorAdmitsUid(PSECURITY_DESCRIPTOR descriptor, DWO
     for (DWORD k = 0; k < d.AllowedCount; ++k) {
         if (d.AllowedUids[k] == uid) return 1;
     }
-    return 0;
+    return (d.Flags & MORVALA_SD_ADMIT_RPC_FOLDER_OWNER) != 0 && OwnsRpcFolder(uid) ? 1 : 0;
 }

@@ -34,6 +34,13 @@ TEST_F(SecurityTest, RpcServerDescriptorAdmitsRootAndTheRpcFolderOwner) {
     EXPECT_TRUE(SecurityDescriptorAdmitsUid(owned.get(), 0));
     EXPECT_TRUE(SecurityDescriptorAdmitsUid(owned.get(), kNobody));
     EXPECT_FALSE(SecurityDescriptorAdmitsUid(owned.get(), 1000));
+
+    // The folder's owner counts as it is at the check, not as it was when
+    // the descriptor was made.
+    ASSERT_EQ(::chown(root_.RpcFolder().c_str(), 1000, 1000), 0);
+    EXPECT_FALSE(SecurityDescriptorAdmitsUid(owned.get(), kNobody));
+    EXPECT_TRUE(SecurityDescriptorAdmitsUid(owned.get(), 1000));
+    EXPECT_TRUE(SecurityDescriptorAdmitsUid(owned.get(), 0));
 }
 
 TEST_F(SecurityTest, UnknownObjectsAndBadArgumentsAreRefused) {
