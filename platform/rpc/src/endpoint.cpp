@@ -1,6 +1,6 @@
 #include "endpoint.h"
 
-#include <cstdio>
+#include <cstdint>
 
 #include "platform/deviceroot.h"
 
@@ -8,17 +8,41 @@ namespace platform::rpc {
 
 std::string RpcFolder() { return DeviceRoot() + "/rpc"; }
 
+namespace {
+
+// Appends value as `digits` lower-case hex digits.
+void AppendHex(std::string& out, uint32_t value, int digits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out.push_back(kDigits[(value >> shift) & 0xf]);
+}
+
+}  // namespace
+
+// "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx_<major>.<minor>"; formatted by hand,
+// as every call's endpoint lookup makes it.
 std::string EndpointNameOf(const RPC_SYNTAX_IDENTIFIER& id) {
     const GUID& g = id.SyntaxGUID;
-    char text[64];
-    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x_%u.%u", g.Data1, g.Data2,
-                  g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-                  g.Data4[7], id.SyntaxVersion.MajorVersion, id.SyntaxVersion.MinorVersion);
+    std::string text;
+    text.reserve(48);
+    AppendHex(text, g.Data1, 8);
+    text.push_back('-');
+    AppendHex(text, g.Data2, 4);
+    text.push_back('-');
+    AppendHex(text, g.Data3, 4);
+    text.push_back('-');
+    for (int k = 0; k < 8; ++k) {
+        if (k == 2) text.push_back('-');
+        AppendHex(text, g.Data4[k], 2);
+    }
+    text.push_back('_');
+    text += std::to_string(id.SyntaxVersion.MajorVersion);
+    text.push_back('.');
+    text += std::to_string(id.SyntaxVersion.MinorVersion);
     return text;
 }
 
 std::string LocalEndpointPath(const std::string& endpoint, const RPC_SYNTAX_IDENTIFIER& id) {
-    if (endpoint.empty()) return RpcFolder() + "/" + EndpointNameOf(id);
+    if (endpoint.empty()) return RpcFolder().append("/").append(EndpointNameOf(id));
     if (endpoint.front() == '/') return endpoint;
     return RpcFolder() + "/" + endpoint;
 }

@@ -13,6 +13,10 @@ namespace platform::rpc::wire {
 
 class Writer {
 public:
+    // Room for a typical PDU from the start, so that writing one grows the
+    // buffer once rather than at every doubling.
+    Writer() { bytes_.reserve(kTypicalSize); }
+
     void U8(uint8_t value) { bytes_.push_back(value); }
     void U16(uint16_t value);
     void U32(uint32_t value);
@@ -29,6 +33,7 @@ public:
     std::vector<uint8_t> Take() { return std::move(bytes_); }
 
 private:
+    static constexpr size_t kTypicalSize = 256;
     std::vector<uint8_t> bytes_;
 };
 
