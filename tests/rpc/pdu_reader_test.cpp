@@ -3,6 +3,7 @@
 // with one are kept for the next read, and the ends of a stream, deadlines
 // and the stop descriptor are told apart.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@ namespace {
 using namespace platform::rpc;
 using transport::Io;
 using transport::UniqueFd;
+using Arrival = transport::PduReader::Arrival;
 
 constexpr uint16_t kMaxFrag = 65535;
 
@@ -40,9 +42,9 @@ protected:
         count = std::min(count, bytes.size() - from);
         ASSERT_EQ(::write(theirs_.get(), bytes.data() + from, count), static_cast<ssize_t>(count));
     }
-    Io Read(std::vector<uint8_t>& pdu, bool expectWait = true, int timeoutMs = 2000, int stopFd = -1) {
+    Io Read(std::vector<uint8_t>& pdu, Arrival arrival = Arrival::Awaited, int timeoutMs = 2000, int stopFd = -1) {
         wire::Header header;
-        Io io = reader_.Read(ours_.get(), kMaxFrag, timeoutMs, stopFd, expectWait, pdu, header);
+        Io io = reader_.Read(ours_.get(), kMaxFrag, timeoutMs, stopFd, arrival, pdu, header);
         if (io == Io::Ok) {
             EXPECT_EQ(header.fragLength, pdu.size());
         }
@@ -63,50 +65,80 @@ TEST_F(PduReaderTest, PdusThatArriveTogetherComeOutOneByOneAndInOrder) {
     theirs_.reset();
     for (const auto& expected : sent) {
         std::vector<uint8_t> pdu;
-        ASSERT_EQ(Read(pdu, false), Io::Ok);
+        ASSERT_EQ(Read(pdu, Arrival::Likely), Io::Ok);
         EXPECT_EQ(pdu, expected);
     }
     std::vector<uint8_t> pdu;
     EXPECT_EQ(Read(pdu), Io::Closed) << "the stream ended between PDUs";
 }
 
-TEST_F(PduReaderTest, APduSplitAcrossWritesIsReassembled) {
+// The socket blocks, with a receive timeout, as a server's connections do.
+void MakeBlocking(int fd, int timeoutMs) {
+    ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK), 0);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit), 0);
+}
+
+TEST_F(PduReaderTest, APduSplitAcrossWritesIsReassembledWhateverTheWait) {
     const auto first = Request(7, 300);
     const auto second = Request(8, 40);
-    std::thread writer([&] {
-        // The header in two pieces, the body in two, and the next PDU's
-        // first bytes with the end of this one.
-        const size_t cuts[] = {0, 5, 16, 150};
-        for (size_t k = 0; k + 1 < std::size(cuts); ++k) {
-            Write(first, cuts[k], cuts[k + 1] - cuts[k]);
+    for (Arrival arrival : {Arrival::Likely, Arrival::Awaited, Arrival::Blocking}) {
+        SetUp();
+        reader_ = transport::PduReader();
+        if (arrival == Arrival::Blocking) MakeBlocking(ours_.get(), 2000);
+        std::thread writer([&] {
+            // The header in two pieces, the body in two, and the next PDU's
+            // first bytes with the end of this one.
+            const size_t cuts[] = {0, 5, 16, 150};
+            for (size_t k = 0; k + 1 < std::size(cuts); ++k) {
+                Write(first, cuts[k], cuts[k + 1] - cuts[k]);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            std::vector<uint8_t> rest(first.begin() + 150, first.end());
+            rest.insert(rest.end(), second.begin(), second.begin() + 10);
+            Write(rest);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        std::vector<uint8_t> rest(first.begin() + 150, first.end());
-        rest.insert(rest.end(), second.begin(), second.begin() + 10);
-        Write(rest);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        Write(second, 10);
-    });
+            Write(second, 10);
+        });
+        std::vector<uint8_t> pdu;
+        EXPECT_EQ(Read(pdu, arrival), Io::Ok);
+        EXPECT_EQ(pdu, first);
+        EXPECT_EQ(Read(pdu, arrival), Io::Ok);
+        EXPECT_EQ(pdu, second);
+        writer.join();
+    }
+}
+
+TEST_F(PduReaderTest, ABlockingWaitEndsAtTheSocketsTimeoutOrWhenTheSocketIsShutDown) {
+    MakeBlocking(ours_.get(), 100);
     std::vector<uint8_t> pdu;
-    EXPECT_EQ(Read(pdu, false), Io::Ok);
-    EXPECT_EQ(pdu, first);
-    EXPECT_EQ(Read(pdu, true), Io::Ok);
-    EXPECT_EQ(pdu, second);
-    writer.join();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(pdu, Arrival::Blocking, 100), Io::Timeout);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+
+    MakeBlocking(ours_.get(), 10000);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::shutdown(ours_.get(), SHUT_RDWR);
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(pdu, Arrival::Blocking, 10000), Io::Closed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    stopper.join();
 }
 
 TEST_F(PduReaderTest, EndsOfTheStreamDeadlinesAndStopAreToldApart) {
     std::vector<uint8_t> pdu;
     // Nothing comes: the deadline passes.
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Read(pdu, true, 100), Io::Timeout);
+    EXPECT_EQ(Read(pdu, Arrival::Awaited, 100), Io::Timeout);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
 
     // The stop descriptor becomes readable while the reader waits.
     UniqueFd stop(::eventfd(0, EFD_CLOEXEC));
     uint64_t one = 1;
     ASSERT_EQ(::write(stop.get(), &one, sizeof one), 8);
-    EXPECT_EQ(Read(pdu, true, 2000, stop.get()), Io::Stopped);
+    EXPECT_EQ(Read(pdu, Arrival::Awaited, 2000, stop.get()), Io::Stopped);
 
     // A header that is not one of ours.
     std::vector<uint8_t> junk(16, 0xee);
@@ -137,9 +169,9 @@ TEST_F(PduReaderTest, AMovedReaderKeepsWhatItHadBuffered) {
     transport::PduReader moved = std::move(reader_);
     wire::Header header;
     theirs_.reset();
-    ASSERT_EQ(moved.Read(ours_.get(), kMaxFrag, 1000, -1, true, pdu, header), Io::Ok);
+    ASSERT_EQ(moved.Read(ours_.get(), kMaxFrag, 1000, -1, Arrival::Awaited, pdu, header), Io::Ok);
     EXPECT_EQ(pdu, second);
-    EXPECT_EQ(reader_.Read(ours_.get(), kMaxFrag, 1000, -1, true, pdu, header), Io::Closed)
+    EXPECT_EQ(reader_.Read(ours_.get(), kMaxFrag, 1000, -1, Arrival::Awaited, pdu, header), Io::Closed)
         << "the moved-from reader starts empty";
 }
 

@@ -1,6 +1,8 @@
 // The server against a raw client that speaks PDUs by hand: presentation
 // context negotiation, faults with the right codes, and malformed or stalled
 // connections that are closed without harm to the others.
+#include <chrono>
+
 #include "contracts/accessory_service.h"
 #include "contracts/connection_service.h"
 #include "pdu.h"
@@ -238,6 +240,27 @@ TEST_F(ServerRobustnessTest, StopReturnsWhileAConnectionStalls) {
     server_->Stop();
     EXPECT_TRUE(stalled.ClosedByServer(1000));
     EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST_F(ServerRobustnessTest, StopEndsIdleConnectionsWithoutWaitingForTheirTimeout) {
+    server_.reset();
+    options_.idleTimeoutMs = 60000;
+    options_.workers = 2;
+    server_ = rpctest::StartTestServer(options_);
+    ASSERT_NE(server_, nullptr);
+    // Every worker holds an idle bound connection, and one more waits in
+    // the listen queue.
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int k = 0; k < 2; ++k) {
+        idle.push_back(std::make_unique<RawClient>(path_));
+        ASSERT_EQ(idle.back()->Bind({Context(0, contracts::kConnectionServiceId)}).size(), 1u);
+    }
+    RawClient queued(path_);
+    auto start = std::chrono::steady_clock::now();
+    server_->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "not the 60 s idle timeout";
+    for (auto& client : idle) EXPECT_TRUE(client->ClosedByServer(1000));
+    EXPECT_TRUE(queued.ClosedByServer(1000));
 }
 
 TEST_F(ServerRobustnessTest, SecondServerOnALiveEndpointIsRefused) {

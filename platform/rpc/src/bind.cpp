@@ -61,7 +61,7 @@ RPC_STATUS ReadBindAnswer(int socket, transport::PduReader& reader, uint32_t cal
                           uint16_t& sendFragment) {
     std::vector<uint8_t> pdu;
     wire::Header header;
-    Io io = reader.Read(socket, kClientMaxFragment, timeoutMs, -1, true, pdu, header);
+    Io io = reader.Read(socket, kClientMaxFragment, timeoutMs, -1, transport::PduReader::Arrival::Awaited, pdu, header);
     if (io == Io::Malformed) return RPC_S_PROTOCOL_ERROR;
     if (io != Io::Ok) return RPC_S_SERVER_UNAVAILABLE;
     if (header.callId != callId) return RPC_S_PROTOCOL_ERROR;

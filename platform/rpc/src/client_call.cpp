@@ -66,8 +66,8 @@ std::vector<uint8_t> ReceiveResponse(Binding& binding, uint32_t callId) {
     std::vector<uint8_t> stub, pdu;
     for (size_t fragments = 0;; ++fragments) {
         wire::Header header;
-        Io io = binding.reader.Read(binding.socket.get(), kClientMaxFragment, binding.ReplyTimeoutMs(), -1, true, pdu,
-                                    header);
+        Io io = binding.reader.Read(binding.socket.get(), kClientMaxFragment, binding.ReplyTimeoutMs(), -1,
+                                    transport::PduReader::Arrival::Awaited, pdu, header);
         if (io == Io::Malformed) Fail(binding, RPC_S_PROTOCOL_ERROR, true);
         if (io != Io::Ok) Fail(binding, RPC_S_CALL_FAILED, true);
         if (header.callId != callId) Fail(binding, RPC_S_PROTOCOL_ERROR, true);

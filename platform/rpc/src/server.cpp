@@ -1,11 +1,14 @@
 // RpcServer: listeners and a fixed pool of workers for each, every worker
 // accepting a connection itself and serving it to its end. Idle workers wait
 // in a blocking accept on their listener, where the kernel wakes exactly one
-// of them per arriving connection, so a call crosses no thread hand-off
-// inside the server and costs no readiness wait or re-arming besides the
-// accept. Connections that find every worker busy wait in the listen queue.
-// Stopping shuts the listeners down, which ends every waiting accept, and
-// signals the stop event, which every serving worker watches.
+// of them per arriving connection, and a connection's socket blocks with the
+// idle timeout as its receive timeout, so waiting for the next PDU is one
+// receive: a call crosses no thread hand-off inside the server and costs no
+// readiness wait besides the receives. Connections that find every worker
+// busy wait in the listen queue. Stopping shuts the listeners down, which
+// ends every waiting accept, shuts down the sockets being served, which ends
+// every waiting receive, and signals the stop event, which ends every wait
+// for a send or for the rest of a PDU.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -20,6 +23,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "endpoint.h"
@@ -113,6 +117,16 @@ void RemoveSocketFile(const Listener& listener) {
     }
 }
 
+// The receive timeout of a connection's socket: its idle timeout. A zero
+// timeval would mean no timeout at all, so an idle timeout of 0 becomes the
+// shortest there is.
+void SetIdleTimeout(int fd, int timeoutMs) {
+    timeval limit{};
+    limit.tv_sec = std::max(timeoutMs, 0) / 1000;
+    limit.tv_usec = timeoutMs > 0 ? (timeoutMs % 1000) * 1000 : 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
 CallerIdentity IdentityOf(int fd, bool local) {
     CallerIdentity caller;
     struct ucred peer {};
@@ -124,6 +138,40 @@ CallerIdentity IdentityOf(int fd, bool local) {
     }
     return caller;
 }
+
+// The sockets of the connections being served, so that stopping can end the
+// receives that wait on them.
+class LiveConnections {
+public:
+    // Adds fd; false once the server stops, when the connection must not be served.
+    bool Add(int fd) {
+        std::lock_guard guard(lock_);
+        if (stopping_) return false;
+        fds_.push_back(fd);
+        return true;
+    }
+    // Removes fd; called before the socket closes, so that a shutdown never
+    // reaches a descriptor number reused for something else.
+    void Remove(int fd) {
+        std::lock_guard guard(lock_);
+        fds_.erase(std::find(fds_.begin(), fds_.end(), fd));
+    }
+    // Shuts down every live socket, and refuses the ones still to come.
+    void ShutdownAll() {
+        std::lock_guard guard(lock_);
+        stopping_ = true;
+        for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+    }
+    void Reset() {
+        std::lock_guard guard(lock_);
+        stopping_ = false;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<int> fds_;
+    bool stopping_ = false;
+};
 
 }  // namespace
 
@@ -141,6 +189,7 @@ public:
 private:
     RPC_STATUS OpenListeners();
     void WorkerLoop(const Listener& listener);
+    void Serve(UniqueFd socket, const Listener& listener);
     // After a failed accept: true when the worker should accept again.
     bool AcceptAgain(int error) const;
 
@@ -151,6 +200,7 @@ private:
     ServerShared shared_;
     std::vector<std::thread> workers_;
     std::atomic<bool> stopping_ = false;
+    LiveConnections live_;
     bool started_ = false;
 };
 
@@ -197,6 +247,7 @@ RPC_STATUS RpcServer::Impl::Start() {
     shared_ = ServerShared{&options_, &interfaces_, stopEvent_.get(), static_cast<uint32_t>(::getpid()) | 1u};
     started_ = true;
     stopping_ = false;
+    live_.Reset();
     for (const auto& listener : listeners_) {
         for (unsigned k = 0; k < options_.workers; ++k) workers_.emplace_back([this, &listener] { WorkerLoop(listener); });
     }
@@ -205,12 +256,14 @@ RPC_STATUS RpcServer::Impl::Start() {
 
 void RpcServer::Impl::Stop() {
     if (!started_) return;
-    // A shut-down listener fails every accept, waiting or to come; the stop
-    // event stays readable, so every worker that serves a connection sees it.
+    // A shut-down listener fails every accept, waiting or to come; a shut-down
+    // connection ends its receive; the stop event stays readable, so every
+    // worker waiting to send, or for the rest of a PDU, sees it.
     stopping_ = true;
     uint64_t one = 1;
     (void)!::write(stopEvent_.get(), &one, sizeof one);
     for (const auto& listener : listeners_) ::shutdown(listener.fd.get(), SHUT_RDWR);
+    live_.ShutdownAll();
     for (auto& worker : workers_) worker.join();
     workers_.clear();
     for (const auto& listener : listeners_) RemoveSocketFile(listener);
@@ -235,15 +288,23 @@ bool RpcServer::Impl::AcceptAgain(int error) const {
 
 void RpcServer::Impl::WorkerLoop(const Listener& listener) {
     for (;;) {
-        UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        UniqueFd fd(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!fd) {
             if (AcceptAgain(errno)) continue;
             return;
         }
-        CallerIdentity caller = IdentityOf(fd.get(), listener.local);
-        ServerConnection(shared_, std::move(fd), caller, listener.secondaryAddress).Serve();
+        Serve(std::move(fd), listener);
     }
 }
+
+void RpcServer::Impl::Serve(UniqueFd socket, const Listener& listener) {
+    const int fd = socket.get();
+    SetIdleTimeout(fd, options_.idleTimeoutMs);
+    if (!live_.Add(fd)) return;  // stopping: the socket closes unserved
+    ServerConnection connection(shared_, std::move(socket), IdentityOf(fd, listener.local), listener.secondaryAddress);
+    connection.Serve();
+    live_.Remove(fd);
+}  // the connection closes its socket here, after it left the live set
 
 uint16_t RpcServer::Impl::TcpPort() const {
     for (const auto& listener : listeners_) {

@@ -44,16 +44,13 @@ ServerConnection::ServerConnection(const ServerShared& shared, transport::Unique
 
 void ServerConnection::Serve() {
     std::vector<uint8_t> pdu;
-    // The client sends its bind as soon as it connects, so the first PDU is
-    // usually there already; every later one answers what this side sent.
-    for (bool answering = false;; answering = true) {
+    for (;;) {
         wire::Header header;
         uint16_t limit = bound_ ? fragment_ : shared_.options->maxFragment;
-        Io io = reader_.Read(socket_.get(), limit, shared_.options->idleTimeoutMs, shared_.stopFd, answering, pdu,
-                             header);
+        Io io = reader_.Read(socket_.get(), limit, shared_.options->idleTimeoutMs, shared_.stopFd,
+                             transport::PduReader::Arrival::Blocking, pdu, header);
         if (io != Io::Ok || !HandlePdu(pdu, header)) break;
     }
-    socket_.reset();
 }
 
 bool ServerConnection::HandlePdu(const std::vector<uint8_t>& pdu, const wire::Header& header) {

@@ -35,7 +35,12 @@ public:
     ServerConnection(const ServerShared& shared, transport::UniqueFd socket, CallerIdentity caller,
                      std::string secondaryAddress);
 
-    // Serves PDUs until the connection ends; closes the socket on return.
+    // Serves PDUs until the connection ends. The socket should block with a
+    // receive timeout of the idle timeout, so that waiting for the next PDU
+    // is one receive; a non-blocking socket is served too, waiting in poll.
+    // Either way the stop descriptor is watched only while a PDU is under
+    // way or a reply is being sent: to end a wait for the next PDU, shut
+    // the socket down. The socket closes with the connection object.
     void Serve();
 
 private:

@@ -87,7 +87,7 @@ Io SendAll(int fd, const std::vector<uint8_t>& data, int timeoutMs, int stopFd) 
     Deadline deadline(timeoutMs);
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t sent = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        ssize_t sent = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) {
             done += static_cast<size_t>(sent);
             continue;
@@ -109,29 +109,36 @@ Io ReadPdu(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, std::vector<uint
                        stopFd);
 }
 
-Io PduReader::Fill(int fd, size_t need, bool started, bool wait, const Deadline& deadline, int stopFd) {
-    if (capacity_ - begin_ < need) {
-        // Too little room after the unread bytes: move them to the front,
-        // into a larger buffer when even that is not enough.
-        size_t capacity = std::max({capacity_, need, kMinBuffer});
-        if (capacity != capacity_) {
-            auto larger = std::unique_ptr<uint8_t[]>(new uint8_t[capacity]);
-            if (Buffered() > 0) std::memcpy(larger.get(), buffer_.get() + begin_, Buffered());
-            buffer_ = std::move(larger);
-            capacity_ = capacity;
-        } else if (Buffered() > 0) {
-            std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
-        }
-        end_ -= begin_;
-        begin_ = 0;
+void PduReader::MakeRoom(size_t need) {
+    if (capacity_ - begin_ >= need) return;
+    // Too little room after the unread bytes: move them to the front, into a
+    // larger buffer when even that is not enough.
+    size_t capacity = std::max({capacity_, need, kMinBuffer});
+    if (capacity != capacity_) {
+        auto larger = std::unique_ptr<uint8_t[]>(new uint8_t[capacity]);
+        if (Buffered() > 0) std::memcpy(larger.get(), buffer_.get() + begin_, Buffered());
+        buffer_ = std::move(larger);
+        capacity_ = capacity;
+    } else if (Buffered() > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, Buffered());
     }
+    end_ -= begin_;
+    begin_ = 0;
+}
+
+Io PduReader::Fill(int fd, size_t need, bool started, Arrival arrival, const Deadline& deadline, int stopFd) {
+    MakeRoom(need);
+    bool wait = arrival == Arrival::Awaited;
+    int flags = arrival == Arrival::Blocking ? 0 : MSG_DONTWAIT;
     while (Buffered() < need) {
         if (wait) {
             if (Io waited = WaitFor(fd, POLLIN, deadline, stopFd); waited != Io::Ok) return waited;
         }
-        ssize_t got = ::recv(fd, buffer_.get() + end_, capacity_ - end_, 0);
+        ssize_t got = ::recv(fd, buffer_.get() + end_, capacity_ - end_, flags);
+        flags = MSG_DONTWAIT;
         if (got > 0) {
             end_ += static_cast<size_t>(got);
+            wait = false;
             continue;
         }
         if (got == 0) return started || Buffered() > 0 ? Io::Broken : Io::Closed;
@@ -142,13 +149,13 @@ Io PduReader::Fill(int fd, size_t need, bool started, bool wait, const Deadline&
     return Io::Ok;
 }
 
-Io PduReader::Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, bool expectWait, std::vector<uint8_t>& pdu,
+Io PduReader::Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, Arrival arrival, std::vector<uint8_t>& pdu,
                    wire::Header& header) {
     Deadline deadline(timeoutMs);
-    bool wait = expectWait && Buffered() == 0;
-    if (Io io = Fill(fd, wire::kHeaderSize, false, wait, deadline, stopFd); io != Io::Ok) return io;
+    if (Buffered() > 0) arrival = Arrival::Likely;  // part of it, at least, is here
+    if (Io io = Fill(fd, wire::kHeaderSize, false, arrival, deadline, stopFd); io != Io::Ok) return io;
     if (!wire::DecodeHeader(buffer_.get() + begin_, wire::kHeaderSize, maxFrag, header)) return Io::Malformed;
-    if (Io io = Fill(fd, header.fragLength, true, false, deadline, stopFd); io != Io::Ok) return io;
+    if (Io io = Fill(fd, header.fragLength, true, Arrival::Likely, deadline, stopFd); io != Io::Ok) return io;
     pdu.assign(buffer_.get() + begin_, buffer_.get() + begin_ + header.fragLength);
     begin_ += header.fragLength;
     if (begin_ == end_) begin_ = end_ = 0;

@@ -45,7 +45,8 @@ enum class Io {
     Stopped,    // the stop descriptor became readable
 };
 
-// Writes all of data. timeoutMs bounds the whole write; stopFd may be -1.
+// Writes all of data without ever blocking in the kernel, whatever the
+// socket's mode. timeoutMs bounds the whole write; stopFd may be -1.
 Io SendAll(int fd, const std::vector<uint8_t>& data, int timeoutMs, int stopFd = -1);
 
 // Reads exactly one PDU (header checked with maxFrag) into pdu, and not a
@@ -71,17 +72,27 @@ public:
         return *this;
     }
 
-    // Reads one PDU, as ReadPdu does. expectWait says that the peer has yet
-    // to send it (it answers something just sent), so the socket is waited
-    // for before the first receive instead of after a receive that finds
-    // nothing.
-    Io Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, bool expectWait, std::vector<uint8_t>& pdu,
+    // How the first bytes of the next PDU are waited for.
+    enum class Arrival {
+        Likely,    // probably there already: receive first, wait if nothing came
+        Awaited,   // the answer to something just sent: wait for the socket, then receive
+        Blocking,  // a blocking socket with a receive timeout: the first receive waits in the kernel
+    };
+
+    // Reads one PDU, as ReadPdu does. With Arrival::Blocking the wait for
+    // the PDU's first bytes is bounded by the socket's own receive timeout
+    // and is not cut short by stopFd (shut the socket down instead); the
+    // rest of the PDU is bounded by timeoutMs as always.
+    Io Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, Arrival arrival, std::vector<uint8_t>& pdu,
             wire::Header& header);
 
 private:
     // Makes at least `need` bytes buffered. started: a PDU is under way, so
-    // an end of stream is Broken rather than Closed.
-    Io Fill(int fd, size_t need, bool started, bool wait, const Deadline& deadline, int stopFd);
+    // an end of stream is Broken rather than Closed. arrival applies to the
+    // first receive only; later ones never block.
+    Io Fill(int fd, size_t need, bool started, Arrival arrival, const Deadline& deadline, int stopFd);
+    // Makes room for `need` unread bytes from begin_ on.
+    void MakeRoom(size_t need);
     size_t Buffered() const { return end_ - begin_; }
 
     std::unique_ptr<uint8_t[]> buffer_;  // left uninitialised: only received bytes are read
