@@ -132,7 +132,11 @@ private:
     void MapWalIndex();
     LONG FindChild(int64_t parent, std::u16string_view name, int64_t& child);
     LONG AddChild(int64_t parent, std::u16string_view name, int64_t& child);
+    // Sets a key's last write time: Touch in the key's row (subkeys made or
+    // deleted), TouchValues in its time row among its values (values set or
+    // deleted), which shares a page with them (FORMAT.md).
     LONG Touch(int64_t key);
+    LONG TouchValues(int64_t key);
     LONG ReadStats(int64_t key, KeyStats& stats);
     LONG CachedValues(int64_t key, const std::vector<CachedValue>*& list);
     LONG CachedSubkeys(int64_t key, const std::vector<CachedSubkey>*& list);

@@ -1,4 +1,5 @@
 // Store operations on keys and values, run inside Store::Transact.
+#include <algorithm>
 #include <bit>
 
 #include "casefold.h"
@@ -89,6 +90,12 @@ LONG Store::AddChild(int64_t parent, std::u16string_view name, int64_t& child) {
 
 LONG Store::Touch(int64_t key) {
     Query query(connection_->touch);
+    int rc = query.Bind(1, key).Bind(2, now_).Step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
+LONG Store::TouchValues(int64_t key) {
+    Query query(connection_->touchValues);
     int rc = query.Bind(1, key).Bind(2, now_).Step();
     return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
@@ -218,7 +225,7 @@ LONG Store::WriteValue(int64_t key, std::u16string_view name, DWORD type, const 
                      .Step();
         if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
-    return Touch(key);
+    return TouchValues(key);
 }
 
 LONG Store::DeleteValue(int64_t key, std::u16string_view name) {
@@ -231,7 +238,7 @@ LONG Store::DeleteValue(int64_t key, std::u16string_view name) {
         if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
     if (sqlite3_changes(connection_->db) == 0) return ERROR_FILE_NOT_FOUND;
-    return Touch(key);
+    return TouchValues(key);
 }
 
 LONG Store::SubkeyAt(int64_t key, DWORD index,
@@ -285,6 +292,7 @@ LONG Store::ReadStats(int64_t key, KeyStats& stats) {
     stats.values = query.Int(0);
     stats.maxValueNameChars = query.Int(1) / 2;
     stats.maxDataBytes = query.Int(2);
+    stats.written = std::max(stats.written, query.Int(3));
     return ERROR_SUCCESS;
 }
 
