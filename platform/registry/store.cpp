@@ -294,6 +294,7 @@ LONG Store::TransactLocked(bool write, FunctionRef<LONG()> body) {
         if (int rc = begin.Step(); rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
     now_ = write ? NowFileTime() : 0;
+    liveKey_ = 0;
     LONG result = ERROR_OUTOFMEMORY;
     try {
         result = body();

@@ -50,6 +50,7 @@ LONG Store::CheckKey(int64_t key) {
         if (!exists) return kCacheMiss;
         return *exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
     }
+    if (key == liveKey_) return ERROR_SUCCESS;
     Query query(connection_->keyRow);
     LONG status = RowOr(query.Bind(1, key).Step(), ERROR_KEY_DELETED);
     if (mode.cache != nullptr && (status == ERROR_SUCCESS || status == ERROR_KEY_DELETED))
@@ -113,10 +114,41 @@ LONG Store::Walk(int64_t key, std::u16string_view path, int64_t& found) {
     return status;
 }
 
+int64_t* Store::RememberedWalk(int64_t key, std::u16string_view path) {
+    // The starting key's id, then each folded component after its length.
+    walkKey_.assign(reinterpret_cast<const char*>(&key), sizeof key);
+    std::string& folded = Folded();
+    ForEachComponent(path, [&](std::u16string_view component, bool) -> LONG {
+        FoldName(component, folded);
+        const uint32_t bytes = static_cast<uint32_t>(folded.size());
+        walkKey_.append(reinterpret_cast<const char*>(&bytes), sizeof bytes).append(folded);
+        return ERROR_SUCCESS;
+    });
+    auto found = walkMemo_.find(walkKey_);
+    return found != walkMemo_.end() ? &found->second : nullptr;
+}
+
+void Store::RememberWalk(int64_t found) {
+    constexpr size_t kMaxRememberedWalks = 1024;
+    if (walkMemo_.size() >= kMaxRememberedWalks) walkMemo_.clear();
+    walkMemo_[walkKey_] = found;
+}
+
 LONG Store::WalkCreate(int64_t key, std::u16string_view path, int64_t& found, bool& created) {
+    created = false;
+    const bool memo = !IsEmptyPath(path);
+    if (memo) {
+        if (int64_t* remembered = RememberedWalk(key, path)) {
+            LONG check = CheckKey(*remembered);
+            if (check != ERROR_KEY_DELETED) {
+                if (check == ERROR_SUCCESS) found = liveKey_ = *remembered;
+                return check;
+            }
+            walkMemo_.erase(walkKey_);
+        }
+    }
     if (LONG check = CheckKey(key)) return check;
     int64_t current = key;
-    created = false;
     LONG status = ForEachComponent(path, [&](std::u16string_view component, bool) -> LONG {
         if (!created) {
             LONG find = FindChild(current, component, current);
@@ -125,8 +157,10 @@ LONG Store::WalkCreate(int64_t key, std::u16string_view path, int64_t& found, bo
         created = true;
         return AddChild(current, component, current);
     });
-    if (status == ERROR_SUCCESS) found = current;
-    return status;
+    if (status != ERROR_SUCCESS) return status;
+    found = liveKey_ = current;
+    if (memo && !created) RememberWalk(current);
+    return ERROR_SUCCESS;
 }
 
 LONG Store::ReadValue(int64_t key, std::u16string_view name, FunctionRef<LONG(const ValueRow&)> use) {
@@ -304,6 +338,7 @@ LONG Store::DeleteTree(int64_t key, bool keepKey) {
         parent = query.Int(1);
     }
     if (key == kRootKeyId) keepKey = true;  // the hive's root is never removed
+    liveKey_ = 0;
     {
         Query query(connection_->deleteTreeValues);
         if (int rc = query.Bind(1, key).Step(); rc != SQLITE_DONE) return ErrorFromSqlite(rc);

@@ -1,6 +1,6 @@
 // A key's last write time as RegQueryInfoKeyW and the parent's RegEnumKeyExW
-// report it, and the per-key time row kept among the values (never seen as a
-// value).
+// report it, the per-key time row kept among the values (never seen as a
+// value), and key paths resolved again after the keys they name are deleted.
 #include <sqlite3.h>
 
 #include <chrono>
@@ -152,6 +152,55 @@ TEST_F(RegTimes, TimeRowIsNeverSeenAsAValue) {
     // A value made after the others were deleted comes first, as in a new key.
     ASSERT_EQ(SetBytes(key.get(), u"n", REG_BINARY, {7}), ERROR_SUCCESS);
     EXPECT_EQ(ValueNames(key.get()), std::vector<std::u16string>{u"n"});
+}
+
+// A path the store resolved before resolves to the key now at that path, in
+// any spelling: deleted and made again, or deleted by another connection.
+TEST_F(RegTimes, PathResolvesToTheKeyNowThere) {
+    auto set = [](const char16_t* path, DWORD number) {
+        return platform::RegistrySetValue(HKEY_LOCAL_MACHINE, path, u"n", REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&number), 4);
+    };
+    auto get = [](const char16_t* path, LONG& status) {
+        DWORD number = 0, size = 4;
+        status = platform::RegistryQueryValue(HKEY_LOCAL_MACHINE, path, u"n", nullptr,
+                                              reinterpret_cast<BYTE*>(&number), &size);
+        return number;
+    };
+    LONG status = ERROR_SUCCESS;
+    ASSERT_EQ(set(u"A\\B\\C", 1), ERROR_SUCCESS);
+    ASSERT_EQ(set(u"a\\b\\c", 2), ERROR_SUCCESS);
+    EXPECT_EQ(get(u"A\\B\\C", status), 2u) << "one key in both spellings";
+
+    UniqueHkey old;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A\\B\\C", 0, KEY_READ, old.put()), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"A\\B"), ERROR_SUCCESS);
+    ASSERT_EQ(set(u"A\\B\\C", 3), ERROR_SUCCESS);
+    EXPECT_EQ(get(u"a\\b\\c", status), 3u);
+    ASSERT_EQ(set(u"A\\B\\C", 3), ERROR_SUCCESS) << "found, not made, this time";
+    UniqueHkey current;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A\\B\\C", 0, KEY_ALL_ACCESS, current.put()), ERROR_SUCCESS);
+    DWORD values = 9;
+    EXPECT_EQ(RegQueryInfoKeyW(old.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                               nullptr, nullptr, nullptr),
+              ERROR_KEY_DELETED)
+        << "the old handle still names the deleted key";
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(StorePath().c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "DELETE FROM vals WHERE key = (SELECT max(id) FROM keys);"
+                           "DELETE FROM keys WHERE id = (SELECT max(id) FROM keys);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    get(u"A\\B\\C", status);
+    EXPECT_EQ(status, ERROR_FILE_NOT_FOUND) << "deleted by another connection";
+    EXPECT_EQ(SetBytes(current.get(), u"n", REG_BINARY, {1}), ERROR_KEY_DELETED);
+    ASSERT_EQ(set(u"A\\B\\C", 4), ERROR_SUCCESS) << "made again";
+    EXPECT_EQ(get(u"A\\B\\C", status), 4u);
+    EXPECT_EQ(status, ERROR_SUCCESS);
 }
 
 }  // namespace
