@@ -51,10 +51,10 @@ int StoreConnection::PrepareAll() noexcept {
          "INSERT INTO vals(key, folded, name, type, data, seq) VALUES(?1, ?2, ?3, ?4, ?5,"
          " (SELECT coalesce(max(seq), 0) + 1 FROM vals WHERE key = ?1))"
          " ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data"},
-        // Only the time changes once the row exists, so vals_by_seq is not written.
-        {&touchValues,
-         "INSERT INTO vals(key, folded, name, type, data, seq) VALUES(?1, x'00', x'', ?2, x'', 0)"
-         " ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type"},
+        // Only the time changes once the row exists, so vals_by_seq is not
+        // written; the row is added when the update finds none.
+        {&touchValues, "UPDATE vals SET type = ?2 WHERE key = ?1 AND folded = x'00'"},
+        {&addTimeRow, "INSERT INTO vals(key, folded, name, type, data, seq) VALUES(?1, x'00', x'', ?2, x'', 0)"},
         {&deleteValue, "DELETE FROM vals WHERE key = ?1 AND folded = ?2"},
         {&valueAt, "SELECT name, type, data FROM vals WHERE key = ?1 AND seq > 0 ORDER BY seq LIMIT 1 OFFSET ?2"},
         {&valuesOfKey, "SELECT name, type, data FROM vals WHERE key = ?1 AND seq > 0 ORDER BY seq"},

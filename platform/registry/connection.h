@@ -33,7 +33,8 @@ struct StoreConnection {
 
     Statement getValue;        // name, type, data by folded name
     Statement setValue;
-    Statement touchValues;     // sets the time in a key's time row, adding the row
+    Statement touchValues;     // sets the time in a key's time row
+    Statement addTimeRow;
     Statement deleteValue;
     Statement valueAt;         // name, type, data of the n-th value in first-set order
     Statement valuesOfKey;     // name, type, data of every value in first-set order

@@ -159,7 +159,7 @@ private:
     // it ends (0: none); spares WriteValue a second look-up of the key
     // WalkCreate has just resolved.
     int64_t liveKey_ = 0;
-    // Key ids WalkCreate resolved, by starting key and folded path (used under
+    // Key ids WalkCreate resolved, by starting key and path (used under
     // mutex_ only). An entry holds while its key exists: keys never move or
     // change name, a key is deleted only with everything below it, and ids
     // are never reused once committed, so an existing key proves every step

@@ -96,7 +96,12 @@ LONG Store::Touch(int64_t key) {
 }
 
 LONG Store::TouchValues(int64_t key) {
-    Query query(connection_->touchValues);
+    {
+        Query query(connection_->touchValues);
+        if (int rc = query.Bind(1, key).Bind(2, now_).Step(); rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+    }
+    if (sqlite3_changes(connection_->db) != 0) return ERROR_SUCCESS;
+    Query query(connection_->addTimeRow);
     int rc = query.Bind(1, key).Bind(2, now_).Step();
     return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
@@ -115,15 +120,10 @@ LONG Store::Walk(int64_t key, std::u16string_view path, int64_t& found) {
 }
 
 int64_t* Store::RememberedWalk(int64_t key, std::u16string_view path) {
-    // The starting key's id, then each folded component after its length.
+    // The starting key's id, then the path as given: each spelling of a path
+    // is remembered on its own, which spares folding it.
     walkKey_.assign(reinterpret_cast<const char*>(&key), sizeof key);
-    std::string& folded = Folded();
-    ForEachComponent(path, [&](std::u16string_view component, bool) -> LONG {
-        FoldName(component, folded);
-        const uint32_t bytes = static_cast<uint32_t>(folded.size());
-        walkKey_.append(reinterpret_cast<const char*>(&bytes), sizeof bytes).append(folded);
-        return ERROR_SUCCESS;
-    });
+    walkKey_.append(reinterpret_cast<const char*>(path.data()), path.size() * sizeof(char16_t));
     auto found = walkMemo_.find(walkKey_);
     return found != walkMemo_.end() ? &found->second : nullptr;
 }
