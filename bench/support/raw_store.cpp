@@ -58,7 +58,7 @@ RawStore::RawStore(const std::string& path) {
     commit_ = Prepare(db_, "COMMIT");
     findChild_ = Prepare(db_, "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2");
     getValue_ = Prepare(db_, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
-    enumValues_ = Prepare(db_, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq");
+    enumValues_ = Prepare(db_, "SELECT name, type, data FROM vals WHERE key = ?1 AND seq > 0 ORDER BY seq");
     enumSubkeys_ = Prepare(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded");
     upsert_ = Prepare(db_,
                       "INSERT INTO vals(key, folded, name, type, data, seq) VALUES(?1, ?2, ?3, 1, ?4,"
@@ -184,7 +184,7 @@ MapStore::MapStore(RawStore& source) {
         children_[{sqlite3_column_int64(keys, 1), folded}] = sqlite3_column_int64(keys, 0);
     }
     sqlite3_finalize(keys);
-    sqlite3_stmt* vals = Prepare(source.db(), "SELECT key, folded, type, data FROM vals");
+    sqlite3_stmt* vals = Prepare(source.db(), "SELECT key, folded, type, data FROM vals WHERE seq > 0");
     while (sqlite3_step(vals) == SQLITE_ROW) {
         const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(vals, 1));
         std::u16string folded;

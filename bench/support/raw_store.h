@@ -38,8 +38,8 @@ public:
     // One upsert of a REG_SZ value of key id `key` in its own BEGIN IMMEDIATE
     // transaction.
     bool Upsert(int64_t key, std::u16string_view name, std::u16string_view text);
-    // The same upsert and, in the same transaction, the key's last-write time
-    // (the second page every registry value write changes).
+    // The same upsert and, in the same transaction, the time in the key's row
+    // (the second page a value write changed before keys had time rows).
     bool UpsertAndTouch(int64_t key, std::u16string_view name, std::u16string_view text);
     // The id of the key at path (its own transaction); -1 when missing.
     int64_t KeyId(std::u16string_view path);

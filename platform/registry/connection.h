@@ -10,7 +10,10 @@ namespace platform::registry {
 
 // 'MRG1': marks a database file as a registry store.
 constexpr int32_t kApplicationId = 0x4D524731;
-constexpr int32_t kSchemaVersion = 1;
+// The layout this build writes, and the oldest it still reads (a writable
+// store of an older layout is upgraded when opened).
+constexpr int32_t kSchemaVersion = 2;
+constexpr int32_t kOldestSchemaVersion = 1;
 
 struct StoreConnection {
     sqlite3* db = nullptr;
@@ -23,17 +26,19 @@ struct StoreConnection {
     Statement keyRow;          // written, parent of a key
     Statement findChild;       // id of a subkey by folded name
     Statement addChild;
-    Statement touch;           // sets a key's last write time
-    Statement subkeyAt;        // name, written of the n-th subkey in folded order
+    Statement touch;           // sets the time in a key's row
+    Statement subkeyAt;        // name, last write time of the n-th subkey in folded order
     Statement subkeyStats;     // count, longest name in bytes
-    Statement subkeysOfKey;    // name, written of every subkey in folded order
+    Statement subkeysOfKey;    // name, last write time of every subkey in folded order
 
     Statement getValue;        // name, type, data by folded name
     Statement setValue;
+    Statement touchValues;     // sets the time in a key's time row
+    Statement addTimeRow;
     Statement deleteValue;
     Statement valueAt;         // name, type, data of the n-th value in first-set order
     Statement valuesOfKey;     // name, type, data of every value in first-set order
-    Statement valueStats;      // count, longest name in bytes, largest data
+    Statement valueStats;      // count, longest name in bytes, largest data, time row's time
 
     Statement deleteTreeValues;  // values of a key and of everything below it
     Statement deleteTreeKeys;    // a key (unless it is ?2) and everything below it

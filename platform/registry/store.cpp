@@ -67,7 +67,9 @@ LONG OpenFailure(int rc, const std::string& path) noexcept {
     return ERROR_ACCESS_DENIED;
 }
 
-enum class Identity { Ours, Fresh };
+// A store of this build's layout, one of an older layout this build reads
+// and upgrades, or an empty file.
+enum class Identity { Ours, Older, Fresh };
 
 // Reads the file's marks without writing anything. ERROR_BADDB for a file
 // that is damaged, another program's database, or a newer layout.
@@ -84,6 +86,10 @@ LONG CheckIdentity(sqlite3* db, Identity& identity) noexcept {
     int64_t application = query.Int(0), version = query.Int(1), objects = query.Int(2);
     if (application == kApplicationId && version == kSchemaVersion) {
         identity = Identity::Ours;
+        return ERROR_SUCCESS;
+    }
+    if (application == kApplicationId && version >= kOldestSchemaVersion && version < kSchemaVersion) {
+        identity = Identity::Older;
         return ERROR_SUCCESS;
     }
     if (application == 0 && version == 0 && objects == 0) {
@@ -113,6 +119,25 @@ LONG CreateSchema(sqlite3* db) noexcept {
     LONG status = CheckIdentity(db, identity);
     if (status == ERROR_SUCCESS && identity == Identity::Fresh) {
         char* sql = sqlite3_mprintf(kCreateSchemaSql, static_cast<long long>(NowFileTime()));
+        status = sql != nullptr ? ErrorFromSqlite(Exec(db, sql)) : ERROR_OUTOFMEMORY;
+        sqlite3_free(sql);
+    }
+    if (status == ERROR_SUCCESS) status = ErrorFromSqlite(Exec(db, "COMMIT"));
+    if (status != ERROR_SUCCESS && sqlite3_get_autocommit(db) == 0) Exec(db, "ROLLBACK");
+    return status;
+}
+
+// Brings a store of an older layout to this build's, unless another process
+// did meanwhile. Layout 1 differs only in having no time rows among the
+// values, which layout 2 reads as keys whose values were never written since,
+// so the upgrade only marks the file; builds that know layout 1 alone then
+// refuse it instead of showing time rows as values.
+LONG UpgradeSchema(sqlite3* db) noexcept {
+    if (int rc = Exec(db, "BEGIN IMMEDIATE"); rc != SQLITE_OK) return ErrorFromSqlite(rc);
+    Identity identity = Identity::Fresh;
+    LONG status = CheckIdentity(db, identity);
+    if (status == ERROR_SUCCESS && identity == Identity::Older) {
+        char* sql = sqlite3_mprintf("PRAGMA user_version=%d", kSchemaVersion);
         status = sql != nullptr ? ErrorFromSqlite(Exec(db, sql)) : ERROR_OUTOFMEMORY;
         sqlite3_free(sql);
     }
@@ -170,6 +195,11 @@ LONG Store::Connect() {
     if (identity == Identity::Fresh) {
         if (readOnly) return kStoreAbsent;
         if (LONG status = CreateSchema(db)) return status;
+    }
+    // A store of an older layout that this process may only read is read as
+    // it is.
+    if (identity == Identity::Older && !readOnly) {
+        if (LONG status = UpgradeSchema(db)) return status;
     }
     if (int r = connection->PrepareAll(); r != SQLITE_OK) return ErrorFromSqlite(r);
 
@@ -264,6 +294,7 @@ LONG Store::TransactLocked(bool write, FunctionRef<LONG()> body) {
         if (int rc = begin.Step(); rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
     now_ = write ? NowFileTime() : 0;
+    liveKey_ = 0;
     LONG result = ERROR_OUTOFMEMORY;
     try {
         result = body();

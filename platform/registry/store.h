@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "function_ref.h"
@@ -131,8 +132,16 @@ private:
     bool ReadStamp(WalStamp& out) const noexcept;
     void MapWalIndex();
     LONG FindChild(int64_t parent, std::u16string_view name, int64_t& child);
+    // The key WalkCreate found last for (key, path) in a committed state, or
+    // nullptr; see walkMemo_.
+    int64_t* RememberedWalk(int64_t key, std::u16string_view path);
+    void RememberWalk(int64_t found);
     LONG AddChild(int64_t parent, std::u16string_view name, int64_t& child);
+    // Sets a key's last write time: Touch in the key's row (subkeys made or
+    // deleted), TouchValues in its time row among its values (values set or
+    // deleted), which shares a page with them (FORMAT.md).
     LONG Touch(int64_t key);
+    LONG TouchValues(int64_t key);
     LONG ReadStats(int64_t key, KeyStats& stats);
     LONG CachedValues(int64_t key, const std::vector<CachedValue>*& list);
     LONG CachedSubkeys(int64_t key, const std::vector<CachedSubkey>*& list);
@@ -146,6 +155,18 @@ private:
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
     int64_t now_ = 0;          // FILETIME of the running write transaction
+    // A key the running transaction found or made, so known to exist until
+    // it ends (0: none); spares WriteValue a second look-up of the key
+    // WalkCreate has just resolved.
+    int64_t liveKey_ = 0;
+    // Key ids WalkCreate resolved, by starting key and path (used under
+    // mutex_ only). An entry holds while its key exists: keys never move or
+    // change name, a key is deleted only with everything below it, and ids
+    // are never reused once committed, so an existing key proves every step
+    // of the path to it. Only walks that found every key (none made, so all
+    // committed) are remembered.
+    std::unordered_map<std::string, int64_t> walkMemo_;
+    std::string walkKey_;  // the entry RememberedWalk looked for
     // Names this store among the stores of the process, for the read caches.
     const uint64_t serial_;
     // The shared WAL-index of the connection (the -shm file's first region),

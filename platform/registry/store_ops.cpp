@@ -1,4 +1,5 @@
 // Store operations on keys and values, run inside Store::Transact.
+#include <algorithm>
 #include <bit>
 
 #include "casefold.h"
@@ -49,6 +50,7 @@ LONG Store::CheckKey(int64_t key) {
         if (!exists) return kCacheMiss;
         return *exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
     }
+    if (key == liveKey_) return ERROR_SUCCESS;
     Query query(connection_->keyRow);
     LONG status = RowOr(query.Bind(1, key).Step(), ERROR_KEY_DELETED);
     if (mode.cache != nullptr && (status == ERROR_SUCCESS || status == ERROR_KEY_DELETED))
@@ -93,6 +95,17 @@ LONG Store::Touch(int64_t key) {
     return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
 }
 
+LONG Store::TouchValues(int64_t key) {
+    {
+        Query query(connection_->touchValues);
+        if (int rc = query.Bind(1, key).Bind(2, now_).Step(); rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+    }
+    if (sqlite3_changes(connection_->db) != 0) return ERROR_SUCCESS;
+    Query query(connection_->addTimeRow);
+    int rc = query.Bind(1, key).Bind(2, now_).Step();
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+}
+
 LONG Store::Walk(int64_t key, std::u16string_view path, int64_t& found) {
     int64_t current = key;
     LONG status = ForEachComponent(path, [&](std::u16string_view component, bool) -> LONG {
@@ -106,10 +119,36 @@ LONG Store::Walk(int64_t key, std::u16string_view path, int64_t& found) {
     return status;
 }
 
+int64_t* Store::RememberedWalk(int64_t key, std::u16string_view path) {
+    // The starting key's id, then the path as given: each spelling of a path
+    // is remembered on its own, which spares folding it.
+    walkKey_.assign(reinterpret_cast<const char*>(&key), sizeof key);
+    walkKey_.append(reinterpret_cast<const char*>(path.data()), path.size() * sizeof(char16_t));
+    auto found = walkMemo_.find(walkKey_);
+    return found != walkMemo_.end() ? &found->second : nullptr;
+}
+
+void Store::RememberWalk(int64_t found) {
+    constexpr size_t kMaxRememberedWalks = 1024;
+    if (walkMemo_.size() >= kMaxRememberedWalks) walkMemo_.clear();
+    walkMemo_[walkKey_] = found;
+}
+
 LONG Store::WalkCreate(int64_t key, std::u16string_view path, int64_t& found, bool& created) {
+    created = false;
+    const bool memo = !IsEmptyPath(path);
+    if (memo) {
+        if (int64_t* remembered = RememberedWalk(key, path)) {
+            LONG check = CheckKey(*remembered);
+            if (check != ERROR_KEY_DELETED) {
+                if (check == ERROR_SUCCESS) found = liveKey_ = *remembered;
+                return check;
+            }
+            walkMemo_.erase(walkKey_);
+        }
+    }
     if (LONG check = CheckKey(key)) return check;
     int64_t current = key;
-    created = false;
     LONG status = ForEachComponent(path, [&](std::u16string_view component, bool) -> LONG {
         if (!created) {
             LONG find = FindChild(current, component, current);
@@ -118,8 +157,10 @@ LONG Store::WalkCreate(int64_t key, std::u16string_view path, int64_t& found, bo
         created = true;
         return AddChild(current, component, current);
     });
-    if (status == ERROR_SUCCESS) found = current;
-    return status;
+    if (status != ERROR_SUCCESS) return status;
+    found = liveKey_ = current;
+    if (memo && !created) RememberWalk(current);
+    return ERROR_SUCCESS;
 }
 
 LONG Store::ReadValue(int64_t key, std::u16string_view name, FunctionRef<LONG(const ValueRow&)> use) {
@@ -218,7 +259,7 @@ LONG Store::WriteValue(int64_t key, std::u16string_view name, DWORD type, const 
                      .Step();
         if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
-    return Touch(key);
+    return TouchValues(key);
 }
 
 LONG Store::DeleteValue(int64_t key, std::u16string_view name) {
@@ -231,7 +272,7 @@ LONG Store::DeleteValue(int64_t key, std::u16string_view name) {
         if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
     }
     if (sqlite3_changes(connection_->db) == 0) return ERROR_FILE_NOT_FOUND;
-    return Touch(key);
+    return TouchValues(key);
 }
 
 LONG Store::SubkeyAt(int64_t key, DWORD index,
@@ -285,6 +326,7 @@ LONG Store::ReadStats(int64_t key, KeyStats& stats) {
     stats.values = query.Int(0);
     stats.maxValueNameChars = query.Int(1) / 2;
     stats.maxDataBytes = query.Int(2);
+    stats.written = std::max(stats.written, query.Int(3));
     return ERROR_SUCCESS;
 }
 
@@ -296,6 +338,7 @@ LONG Store::DeleteTree(int64_t key, bool keepKey) {
         parent = query.Int(1);
     }
     if (key == kRootKeyId) keepKey = true;  // the hive's root is never removed
+    liveKey_ = 0;
     {
         Query query(connection_->deleteTreeValues);
         if (int rc = query.Bind(1, key).Step(); rc != SQLITE_DONE) return ErrorFromSqlite(rc);
