@@ -1,14 +1,11 @@
 // RpcServer: listeners and a fixed pool of workers for each, every worker
 // accepting a connection itself and serving it to its end. Idle workers wait
 // in a blocking accept on their listener, where the kernel wakes exactly one
-// of them per arriving connection, and a connection's socket blocks with the
-// idle timeout as its receive timeout, so waiting for the next PDU is one
-// receive: a call crosses no thread hand-off inside the server and costs no
-// readiness wait besides the receives. Connections that find every worker
-// busy wait in the listen queue. Stopping shuts the listeners down, which
-// ends every waiting accept, shuts down the sockets being served, which ends
-// every waiting receive, and signals the stop event, which ends every wait
-// for a send or for the rest of a PDU.
+// of them per arriving connection, so a call crosses no thread hand-off
+// inside the server and costs no readiness wait or re-arming besides the
+// accept. Connections that find every worker busy wait in the listen queue.
+// Stopping shuts the listeners down, which ends every waiting accept, and
+// signals the stop event, which every serving worker watches.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -23,7 +20,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "endpoint.h"
@@ -117,61 +113,11 @@ void RemoveSocketFile(const Listener& listener) {
     }
 }
 
-// The receive timeout of a connection's socket: its idle timeout. A zero
-// timeval would mean no timeout at all, so an idle timeout of 0 becomes the
-// shortest there is.
-void SetIdleTimeout(int fd, int timeoutMs) {
-    timeval limit{};
-    limit.tv_sec = std::max(timeoutMs, 0) / 1000;
-    limit.tv_usec = timeoutMs > 0 ? (timeoutMs % 1000) * 1000 : 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+// TCP connections send each PDU at once.
+void SetNoDelay(int fd) {
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
-
-CallerIdentity IdentityOf(int fd, bool local) {
-    CallerIdentity caller;
-    struct ucred peer {};
-    if (local && transport::PeerCredentials(fd, peer)) {
-        caller = CallerIdentity{peer.uid, peer.gid, peer.pid, true};
-    } else if (!local) {
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    return caller;
-}
-
-// The sockets of the connections being served, so that stopping can end the
-// receives that wait on them.
-class LiveConnections {
-public:
-    // Adds fd; false once the server stops, when the connection must not be served.
-    bool Add(int fd) {
-        std::lock_guard guard(lock_);
-        if (stopping_) return false;
-        fds_.push_back(fd);
-        return true;
-    }
-    // Removes fd; called before the socket closes, so that a shutdown never
-    // reaches a descriptor number reused for something else.
-    void Remove(int fd) {
-        std::lock_guard guard(lock_);
-        fds_.erase(std::find(fds_.begin(), fds_.end(), fd));
-    }
-    // Shuts down every live socket, and refuses the ones still to come.
-    void ShutdownAll() {
-        std::lock_guard guard(lock_);
-        stopping_ = true;
-        for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
-    }
-    void Reset() {
-        std::lock_guard guard(lock_);
-        stopping_ = false;
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<int> fds_;
-    bool stopping_ = false;
-};
 
 }  // namespace
 
@@ -200,7 +146,6 @@ private:
     ServerShared shared_;
     std::vector<std::thread> workers_;
     std::atomic<bool> stopping_ = false;
-    LiveConnections live_;
     bool started_ = false;
 };
 
@@ -247,7 +192,6 @@ RPC_STATUS RpcServer::Impl::Start() {
     shared_ = ServerShared{&options_, &interfaces_, stopEvent_.get(), static_cast<uint32_t>(::getpid()) | 1u};
     started_ = true;
     stopping_ = false;
-    live_.Reset();
     for (const auto& listener : listeners_) {
         for (unsigned k = 0; k < options_.workers; ++k) workers_.emplace_back([this, &listener] { WorkerLoop(listener); });
     }
@@ -256,14 +200,12 @@ RPC_STATUS RpcServer::Impl::Start() {
 
 void RpcServer::Impl::Stop() {
     if (!started_) return;
-    // A shut-down listener fails every accept, waiting or to come; a shut-down
-    // connection ends its receive; the stop event stays readable, so every
-    // worker waiting to send, or for the rest of a PDU, sees it.
+    // A shut-down listener fails every accept, waiting or to come; the stop
+    // event stays readable, so every worker that serves a connection sees it.
     stopping_ = true;
     uint64_t one = 1;
     (void)!::write(stopEvent_.get(), &one, sizeof one);
     for (const auto& listener : listeners_) ::shutdown(listener.fd.get(), SHUT_RDWR);
-    live_.ShutdownAll();
     for (auto& worker : workers_) worker.join();
     workers_.clear();
     for (const auto& listener : listeners_) RemoveSocketFile(listener);
@@ -298,13 +240,10 @@ void RpcServer::Impl::WorkerLoop(const Listener& listener) {
 }
 
 void RpcServer::Impl::Serve(UniqueFd socket, const Listener& listener) {
-    const int fd = socket.get();
-    SetIdleTimeout(fd, options_.idleTimeoutMs);
-    if (!live_.Add(fd)) return;  // stopping: the socket closes unserved
-    ServerConnection connection(shared_, std::move(socket), IdentityOf(fd, listener.local), listener.secondaryAddress);
-    connection.Serve();
-    live_.Remove(fd);
-}  // the connection closes its socket here, after it left the live set
+    if (!listener.local) SetNoDelay(socket.get());
+    ServerConnection(shared_, std::move(socket), ServerConnection::Accepted{listener.local}, listener.secondaryAddress)
+        .Serve();
+}
 
 uint16_t RpcServer::Impl::TcpPort() const {
     for (const auto& listener : listeners_) {

@@ -42,14 +42,37 @@ ServerConnection::ServerConnection(const ServerShared& shared, transport::Unique
                                    std::string secondaryAddress)
     : shared_(shared), socket_(std::move(socket)), caller_(caller), secondaryAddress_(std::move(secondaryAddress)) {}
 
+ServerConnection::ServerConnection(const ServerShared& shared, transport::UniqueFd socket, Accepted accepted,
+                                   std::string secondaryAddress)
+    : shared_(shared),
+      socket_(std::move(socket)),
+      settled_(false),
+      identifyCaller_(accepted.local),
+      secondaryAddress_(std::move(secondaryAddress)) {}
+
+void ServerConnection::Settle() {
+    settled_ = true;
+    struct ucred peer {};
+    if (identifyCaller_ && transport::PeerCredentials(socket_.get(), peer)) {
+        caller_ = CallerIdentity{peer.uid, peer.gid, peer.pid, true};
+    }
+}
+
 void ServerConnection::Serve() {
+    using Arrival = transport::PduReader::Arrival;
     std::vector<uint8_t> pdu;
     for (;;) {
         wire::Header header;
         uint16_t limit = bound_ ? fragment_ : shared_.options->maxFragment;
-        Io io = reader_.Read(socket_.get(), limit, shared_.options->idleTimeoutMs, shared_.stopFd,
-                             transport::PduReader::Arrival::Blocking, pdu, header);
+        // The client sends its bind as it connects, so the first PDU is
+        // usually there already; every later one answers what this side sent.
+        Arrival arrival = settled_ ? Arrival::Awaited : Arrival::Likely;
+        Io io = reader_.Read(socket_.get(), limit, shared_.options->idleTimeoutMs, shared_.stopFd, arrival, pdu,
+                             header);
         if (io != Io::Ok || !HandlePdu(pdu, header)) break;
+        // A request is dispatched only after a bind, so the caller is
+        // identified before any handler runs.
+        if (!settled_) Settle();
     }
 }
 

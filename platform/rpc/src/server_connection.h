@@ -32,15 +32,20 @@ struct ServerShared {
 
 class ServerConnection {
 public:
+    // A connection whose caller is known.
     ServerConnection(const ServerShared& shared, transport::UniqueFd socket, CallerIdentity caller,
                      std::string secondaryAddress);
+    // A connection just accepted: on a local socket the caller is identified
+    // from the kernel's record of it once the first PDU (the bind) is
+    // answered, while the client reads the answer.
+    struct Accepted {
+        bool local = true;
+    };
+    ServerConnection(const ServerShared& shared, transport::UniqueFd socket, Accepted accepted,
+                     std::string secondaryAddress);
 
-    // Serves PDUs until the connection ends. The socket should block with a
-    // receive timeout of the idle timeout, so that waiting for the next PDU
-    // is one receive; a non-blocking socket is served too, waiting in poll.
-    // Either way the stop descriptor is watched only while a PDU is under
-    // way or a reply is being sent: to end a wait for the next PDU, shut
-    // the socket down. The socket closes with the connection object.
+    // Serves PDUs until the connection ends, whatever the socket's blocking
+    // mode. The socket closes with the connection object.
     void Serve();
 
 private:
@@ -62,6 +67,8 @@ private:
     bool Respond(uint32_t callId, uint16_t contextId, const std::vector<uint8_t>& stub);
     bool SendFault(uint32_t callId, uint16_t contextId, uint32_t status, bool executed);
     bool Send(const std::vector<uint8_t>& pdu);
+    // Identifies the caller of an accepted connection.
+    void Settle();
 
     wire::ContextResult Accept(const wire::ContextElement& context);
     std::vector<wire::ContextResult> AcceptAll(const wire::BindBody& body);
@@ -72,6 +79,8 @@ private:
     transport::UniqueFd socket_;
     transport::PduReader reader_;
     CallerIdentity caller_;
+    bool settled_ = true;       // false: Settle has yet to run
+    bool identifyCaller_ = false;
     std::string secondaryAddress_;
     bool bound_ = false;
     uint16_t fragment_ = 0;

@@ -129,13 +129,11 @@ void PduReader::MakeRoom(size_t need) {
 Io PduReader::Fill(int fd, size_t need, bool started, Arrival arrival, const Deadline& deadline, int stopFd) {
     MakeRoom(need);
     bool wait = arrival == Arrival::Awaited;
-    int flags = arrival == Arrival::Blocking ? 0 : MSG_DONTWAIT;
     while (Buffered() < need) {
         if (wait) {
             if (Io waited = WaitFor(fd, POLLIN, deadline, stopFd); waited != Io::Ok) return waited;
         }
-        ssize_t got = ::recv(fd, buffer_.get() + end_, capacity_ - end_, flags);
-        flags = MSG_DONTWAIT;
+        ssize_t got = ::recv(fd, buffer_.get() + end_, capacity_ - end_, MSG_DONTWAIT);
         if (got > 0) {
             end_ += static_cast<size_t>(got);
             wait = false;

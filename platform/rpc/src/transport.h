@@ -72,24 +72,23 @@ public:
         return *this;
     }
 
-    // How the first bytes of the next PDU are waited for.
+    // How the first bytes of the next PDU are waited for. Waits are in poll,
+    // never in a blocking receive: the kernel wakes a thread blocked in a
+    // receive on a Unix socket also whenever the peer reads what this side
+    // sent (room to write again), a wake-up for nothing that costs a
+    // cross-CPU interrupt, while poll is woken for incoming data only.
     enum class Arrival {
-        Likely,    // probably there already: receive first, wait if nothing came
-        Awaited,   // the answer to something just sent: wait for the socket, then receive
-        Blocking,  // a blocking socket with a receive timeout: the first receive waits in the kernel
+        Likely,   // probably there already: receive first, wait if nothing came
+        Awaited,  // the answer to something just sent: wait for the socket, then receive
     };
 
-    // Reads one PDU, as ReadPdu does. With Arrival::Blocking the wait for
-    // the PDU's first bytes is bounded by the socket's own receive timeout
-    // and is not cut short by stopFd (shut the socket down instead); the
-    // rest of the PDU is bounded by timeoutMs as always.
+    // Reads one PDU, as ReadPdu does, whatever the socket's blocking mode.
     Io Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, Arrival arrival, std::vector<uint8_t>& pdu,
             wire::Header& header);
 
 private:
     // Makes at least `need` bytes buffered. started: a PDU is under way, so
-    // an end of stream is Broken rather than Closed. arrival applies to the
-    // first receive only; later ones never block.
+    // an end of stream is Broken rather than Closed.
     Io Fill(int fd, size_t need, bool started, Arrival arrival, const Deadline& deadline, int stopFd);
     // Makes room for `need` unread bytes from begin_ on.
     void MakeRoom(size_t need);
