@@ -79,11 +79,14 @@ RPC_STATUS Bind(Binding& binding, const RPC_CLIENT_INTERFACE& iface) {
     if (binding.bound) return RPC_S_ALREADY_LISTENING;
     if (iface.Length != sizeof(RPC_CLIENT_INTERFACE)) return RPC_S_INVALID_ARG;
     if (!wire::SameSyntax(iface.TransferSyntax, kNdr20TransferSyntax)) return RPC_S_UNSUPPORTED_TRANS_SYN;
+    // The bind is made before connecting: the service, woken by the connect,
+    // then waits as little as possible for it.
+    uint32_t callId = binding.nextCallId++;
+    const std::vector<uint8_t> bind = BindPdu(iface.InterfaceId, callId);
     UniqueFd socket;
     if (RPC_STATUS status = Connect(binding, iface.InterfaceId, socket); status != RPC_S_OK) return status;
     if (RPC_STATUS status = CheckServer(binding, socket.get()); status != RPC_S_OK) return status;
-    uint32_t callId = binding.nextCallId++;
-    if (transport::SendAll(socket.get(), BindPdu(iface.InterfaceId, callId), kConnectTimeoutMs) != Io::Ok) {
+    if (transport::SendAll(socket.get(), bind, kConnectTimeoutMs) != Io::Ok) {
         return RPC_S_SERVER_UNAVAILABLE;
     }
     uint16_t sendFragment = 0;
