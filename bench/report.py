@@ -31,7 +31,8 @@ def load(paths):
             name = b["run_name"]
             unit = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
             medians[name] = {"time": b["real_time"] * unit,
-                             "rate": b.get("items_per_second")}
+                             "rate": b.get("items_per_second"),
+                             "member_ns": b.get("member_ns"), "floor_ns": b.get("floor_ns")}
     return medians
 
 
@@ -41,8 +42,24 @@ def split(name):
     return (m.group(1), m.group(2), m.group(3)) if m else (name, "member", "")
 
 
+def print_paired(paired):
+    """Rows of member and floor timed in turns: the median over repetitions
+    of each one's per-call median."""
+    if not paired:
+        return
+    print()
+    print("member and floor in turns, call by call (median of per-call medians):")
+    for name, value in paired.items():
+        label = name.replace("/paired", "").replace("/real_time", "") + " (paired)"
+        member, floor = value["member_ns"], value["floor_ns"]
+        print(f"{label:<62} | {fmt(member):>10} | {fmt(floor) + ' socket':>26} | {member / floor:6.2f}")
+
+
 def main():
     medians = load(sys.argv[1:])
+    paired = OrderedDict((n, v) for n, v in medians.items() if "/paired" in n and v["member_ns"] and v["floor_ns"])
+    for name in paired:
+        del medians[name]
     groups = OrderedDict()
     # Rows in the order the benchmarks are declared, not the interleaved run order.
     order = ["GetRegistryValue", "GetRegistryValue+writer", "ReadThroughput", "SetDeviceValue",
@@ -77,6 +94,7 @@ def main():
                 label = f"{group} {kind}: 2 threads / 1 thread (ops/s)"
                 print(f"{label:<62} | {two['rate'] / 1e3:>7.1f} k/s | {one['rate'] / 1e3:>20.1f} k/s 1 thr"
                       f" | {two['rate'] / one['rate']:6.2f}")
+    print_paired(paired)
     # Per-handler cost of the event: (10 handlers - 0 handlers) / 10.
     print()
     for group in ("SetDisconnectionLoggingNeeded", "SetDisconnectionLoggingNeeded[no key]"):

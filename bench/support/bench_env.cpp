@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -88,6 +89,13 @@ void PinThread(int cpu) {
 
 void UnpinThread() {
     if (g_saved) sched_setaffinity(0, sizeof g_savedMask, &g_savedMask);
+}
+
+double Median(std::vector<double>& samples) {
+    if (samples.empty()) return 0;
+    auto middle = samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2);
+    std::nth_element(samples.begin(), middle, samples.end());
+    return *middle;
 }
 
 void PinProcess(pid_t pid, int cpu) {

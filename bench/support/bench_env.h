@@ -55,6 +55,9 @@ void UnpinThread();
 // Pins every thread of process pid to one CPU (threads made later inherit it).
 void PinProcess(pid_t pid, int cpu);
 
+// The median of samples (reordered); 0 for none.
+double Median(std::vector<double>& samples);
+
 // The data set: `devices` device keys under the devices key, named
 // DeviceName(i), each with `values` values (every third a REG_DWORD, the rest
 // REG_SZ of 20 to 40 characters), written through the registry functions.
