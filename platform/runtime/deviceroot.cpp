@@ -30,11 +30,6 @@ std::string DeviceRoot() {
     return "/tmp/morvala-" + std::to_string(::getuid());
 }
 
-namespace {
-
-// Makes each missing folder of path with mode 0755, whatever the process's
-// umask: a folder others may write would let another user replace the store
-// or the service endpoints in it. Returns 0 or the errno of the failure.
 int MakeFolders(const std::string& path) {
     for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         std::string part = path.substr(0, end);
@@ -45,8 +40,6 @@ int MakeFolders(const std::string& path) {
     if (::stat(path.c_str(), &info) != 0) return errno;
     return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
-
-}  // namespace
 
 std::string EnsureDeviceRoot() {
     std::string root = DeviceRoot();

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "endpoint.h"
+#include "platform/deviceroot.h"
 #include "platform/rpc_server.h"
 #include "server_connection.h"
 
@@ -51,20 +52,6 @@ bool SomeoneListens(const std::string& path) {
 
 RPC_STATUS StatusForErrno(int error) {
     return error == EACCES || error == EPERM || error == EROFS ? RPC_S_ACCESS_DENIED : RPC_S_OUT_OF_RESOURCES;
-}
-
-// Makes each missing folder of path with mode 0755 whatever the umask, so
-// that no other user may remove or replace an endpoint in it. Returns 0 or
-// the errno of the failure.
-int MakeFolders(const std::string& path) {
-    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-        std::string part = path.substr(0, end);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return errno;
-        if (end == std::string::npos) break;
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
 RPC_STATUS ListenLocal(const std::string& folder, const RPC_SYNTAX_IDENTIFIER& id, int backlog, Listener& listener) {
@@ -164,7 +151,7 @@ RPC_STATUS RpcServer::Impl::Register(const RPC_SYNTAX_IDENTIFIER& id, const RPC_
 RPC_STATUS RpcServer::Impl::OpenListeners() {
     if (options_.listenLocal) {
         std::string folder = options_.localFolder.empty() ? RpcFolder() : options_.localFolder;
-        if (int error = MakeFolders(folder); error != 0) return StatusForErrno(error);
+        if (int error = platform::MakeFolders(folder); error != 0) return StatusForErrno(error);
         for (const auto& iface : interfaces_) {
             Listener& listener = listeners_.emplace_back();
             if (RPC_STATUS status = ListenLocal(folder, iface.id, Backlog(options_.maxPendingConnections), listener);
