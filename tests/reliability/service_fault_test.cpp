@@ -312,11 +312,12 @@ public:
     bool bound() const { return bound_; }
     Io Send(const std::vector<uint8_t>& bytes) { return transport::SendAll(fd_.get(), bytes, 5000); }
     Io Read(std::vector<uint8_t>& pdu, wire::Header& header, int timeoutMs = 5000) {
-        return transport::ReadPdu(fd_.get(), 5840, timeoutMs, -1, pdu, header);
+        return reader_.Read(fd_.get(), 5840, timeoutMs, -1, transport::PduReader::Arrival::Awaited, pdu, header);
     }
 
 private:
     transport::UniqueFd fd_;
+    transport::PduReader reader_;
     bool bound_ = false;
 };
 

@@ -67,17 +67,21 @@ private:
     void Serve() {
         transport::UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!connection) return;
+        transport::PduReader reader;
+        auto read = [&](std::vector<uint8_t>& pdu, wire::Header& header) {
+            return reader.Read(connection.get(), 5840, 3000, -1, transport::PduReader::Arrival::Awaited, pdu, header);
+        };
         std::vector<uint8_t> pdu;
         wire::Header header;
-        if (transport::ReadPdu(connection.get(), 5840, 3000, -1, pdu, header) != Io::Ok) return;
+        if (read(pdu, header) != Io::Ok) return;
         wire::BindAckBody ack{5840, 5840, 1, "raw", {{wire::kAcceptance, 0, kNdr20TransferSyntax}}};
         transport::SendAll(connection.get(), wire::EncodeBindAck(wire::kBindAck, header.callId, ack), 1000);
         do {
-            if (transport::ReadPdu(connection.get(), 5840, 3000, -1, pdu, header) != Io::Ok) return;
+            if (read(pdu, header) != Io::Ok) return;
         } while ((header.flags & wire::kLastFrag) == 0);
         transport::SendAll(connection.get(), script_.reply(header.callId), 1000);
         if (script_.ending == Ending::Stall) {
-            transport::ReadPdu(connection.get(), 5840, 3000, -1, pdu, header);  // until the client gives up
+            read(pdu, header);  // until the client gives up
         }
     }
 

@@ -27,7 +27,7 @@ public:
     bool connected() const { return static_cast<bool>(fd_); }
     bool Send(const std::vector<uint8_t>& bytes) { return transport::SendAll(fd_.get(), bytes, 1000) == Io::Ok; }
     Io Read(std::vector<uint8_t>& pdu, wire::Header& header, int timeoutMs = 3000) {
-        return transport::ReadPdu(fd_.get(), 5840, timeoutMs, -1, pdu, header);
+        return reader_.Read(fd_.get(), 5840, timeoutMs, -1, transport::PduReader::Arrival::Awaited, pdu, header);
     }
     // Binds the given contexts; returns the results, empty when no bind_ack came.
     std::vector<wire::ContextResult> Bind(std::vector<wire::ContextElement> contexts, uint8_t type = wire::kBind) {
@@ -62,6 +62,7 @@ public:
 
 private:
     transport::UniqueFd fd_;
+    transport::PduReader reader_;
     wire::BindAckBody lastAck_;
 };
 

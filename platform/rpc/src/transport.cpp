@@ -34,24 +34,6 @@ Io WaitFor(int fd, short events, const Deadline& deadline, int stopFd) {
     }
 }
 
-// Reads exactly size bytes. `started` says whether a PDU is under way, which
-// makes an end of stream Broken rather than Closed.
-Io ReadExactly(int fd, uint8_t* out, size_t size, bool started, const Deadline& deadline, int stopFd) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t got = ::recv(fd, out + done, size - done, 0);
-        if (got > 0) {
-            done += static_cast<size_t>(got);
-            continue;
-        }
-        if (got == 0) return started || done > 0 ? Io::Broken : Io::Closed;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return Io::Broken;
-        if (Io waited = WaitFor(fd, POLLIN, deadline, stopFd); waited != Io::Ok) return waited;
-    }
-    return Io::Ok;
-}
-
 RPC_STATUS StatusForConnectError(int error) {
     switch (error) {
         case ENOMEM:
@@ -97,16 +79,6 @@ Io SendAll(int fd, const std::vector<uint8_t>& data, int timeoutMs, int stopFd) 
         if (Io waited = WaitFor(fd, POLLOUT, deadline, stopFd); waited != Io::Ok) return waited;
     }
     return Io::Ok;
-}
-
-Io ReadPdu(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, std::vector<uint8_t>& pdu, wire::Header& header) {
-    Deadline deadline(timeoutMs);
-    pdu.resize(wire::kHeaderSize);
-    if (Io io = ReadExactly(fd, pdu.data(), wire::kHeaderSize, false, deadline, stopFd); io != Io::Ok) return io;
-    if (!wire::DecodeHeader(pdu.data(), pdu.size(), maxFrag, header)) return Io::Malformed;
-    pdu.resize(header.fragLength);
-    return ReadExactly(fd, pdu.data() + wire::kHeaderSize, header.fragLength - wire::kHeaderSize, true, deadline,
-                       stopFd);
 }
 
 void PduReader::MakeRoom(size_t need) {

@@ -49,11 +49,6 @@ enum class Io {
 // socket's mode. timeoutMs bounds the whole write; stopFd may be -1.
 Io SendAll(int fd, const std::vector<uint8_t>& data, int timeoutMs, int stopFd = -1);
 
-// Reads exactly one PDU (header checked with maxFrag) into pdu, and not a
-// byte more, so that the caller may read what follows with anything else.
-// timeoutMs bounds the whole PDU, so a peer that stalls mid-PDU times out.
-Io ReadPdu(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, std::vector<uint8_t>& pdu, wire::Header& header);
-
 // Reads the PDUs of one connection through a buffer: each receive takes all
 // that has arrived, so a PDU that came whole costs one system call however
 // it splits into header and body, and bytes of the next PDU that came with
@@ -82,7 +77,9 @@ public:
         Awaited,  // the answer to something just sent: wait for the socket, then receive
     };
 
-    // Reads one PDU, as ReadPdu does, whatever the socket's blocking mode.
+    // Reads one PDU (header checked with maxFrag) into pdu, whatever the
+    // socket's blocking mode. timeoutMs bounds the whole PDU, so a peer that
+    // stalls mid-PDU times out.
     Io Read(int fd, uint16_t maxFrag, int timeoutMs, int stopFd, Arrival arrival, std::vector<uint8_t>& pdu,
             wire::Header& header);
 
