@@ -40,27 +40,7 @@ constexpr size_t kResponseBytes = 44;
 // foreground as a child; stopped with SIGTERM.
 class Daemon {
 public:
-    explicit Daemon(const std::string& root) {
-        int out[2];
-        if (::pipe(out) != 0) std::abort();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            ::execl(MORVALA_CONNECTION_SERVICE_PATH, MORVALA_CONNECTION_SERVICE_PATH, "--root", root.c_str(),
-                    "--foreground", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        char line[128] = {};
-        ssize_t got = ::read(out[0], line, sizeof line - 1);
-        ::close(out[0]);
-        if (got <= 0 || std::strncmp(line, "ready", 5) != 0) {
-            std::fprintf(stderr, "bench: the connection service did not start\n");
-            std::abort();
-        }
-    }
+    explicit Daemon(const std::string& root) : pid_(bench::StartConnectionService(root)) {}
     ~Daemon() {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);

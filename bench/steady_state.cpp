@@ -23,25 +23,6 @@ namespace {
 
 using namespace MorvalaFrameworkUiWinPRT;
 
-pid_t StartDaemon(const std::string& root) {
-    int out[2];
-    if (::pipe(out) != 0) std::abort();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::execl(MORVALA_CONNECTION_SERVICE_PATH, MORVALA_CONNECTION_SERVICE_PATH, "--root", root.c_str(),
-                "--foreground", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    char line[128] = {};
-    if (::read(out[0], line, sizeof line - 1) <= 0 || std::strncmp(line, "ready", 5) != 0) std::abort();
-    ::close(out[0]);
-    return pid;
-}
-
 struct Members {
     platform::ComPtr<__IRegistryManagerStatics> statics;
     platform::ComPtr<IActivationFactory> wrapperFactory;
@@ -141,7 +122,7 @@ int main(int argc, char** argv) {
     const long rssAtStart = bench::ResidentKb();
     const int fdsAtStart = bench::OpenFds();
     bench::Populate(8, 10);
-    pid_t daemon = StartDaemon(root.Path());
+    pid_t daemon = bench::StartConnectionService(root.Path());
     int64_t made = 0;
     {
         Members m;

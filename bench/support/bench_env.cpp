@@ -98,6 +98,26 @@ double Median(std::vector<double>& samples) {
     return *middle;
 }
 
+pid_t StartConnectionService(const std::string& root) {
+    int out[2];
+    if (::pipe(out) != 0) Die("pipe");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::execl(MORVALA_CONNECTION_SERVICE_PATH, MORVALA_CONNECTION_SERVICE_PATH, "--root", root.c_str(),
+                "--foreground", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    char line[128] = {};
+    ssize_t got = ::read(out[0], line, sizeof line - 1);
+    ::close(out[0]);
+    if (got <= 0 || std::strncmp(line, "ready", 5) != 0) Die("the connection service did not start");
+    return pid;
+}
+
 void PinProcess(pid_t pid, int cpu) {
     cpu_set_t mask;
     CPU_ZERO(&mask);

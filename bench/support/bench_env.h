@@ -55,6 +55,11 @@ void UnpinThread();
 // Pins every thread of process pid to one CPU (threads made later inherit it).
 void PinProcess(pid_t pid, int cpu);
 
+// Starts the connection-service daemon in the foreground on the device root
+// `root`, as a child with its standard output on a pipe, and returns once it
+// said "ready"; ends the benchmark when it does not. Stop it with SIGTERM.
+pid_t StartConnectionService(const std::string& root);
+
 // The median of samples (reordered); 0 for none.
 double Median(std::vector<double>& samples);
 
