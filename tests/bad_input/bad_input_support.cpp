@@ -40,14 +40,4 @@ bool KeyExists(std::u16string_view keyPath) {
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-Bytes Utf16(std::u16string_view text, bool terminator) {
-    Bytes bytes;
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
-        bytes.push_back(static_cast<BYTE>(unit >> 8));
-    }
-    if (terminator) bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
-
 }  // namespace bad_input

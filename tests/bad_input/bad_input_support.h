@@ -2,12 +2,16 @@
 // units, and direct reads and writes of the store that bypass the component.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/registry.h"
 #include "platform/winstring.h"
+#include "support/hstring.h"
 
 namespace bad_input {
 
@@ -29,7 +33,19 @@ void Put(std::u16string_view keyPath, std::u16string_view name, DWORD type, cons
 // Reads a value directly; false when the key or value is missing.
 bool Get(std::u16string_view keyPath, std::u16string_view name, DWORD& type, Bytes& data);
 bool KeyExists(std::u16string_view keyPath);
-// The little-endian bytes of UTF-16 text, with a terminating NUL when asked.
-Bytes Utf16(std::u16string_view text, bool terminator);
+using morvala::test::Utf16;
+
+// One named case of a table; RunAll runs each under its name.
+struct Case {
+    const char* name;
+    std::function<void()> run;
+};
+
+inline void RunAll(const std::vector<Case>& cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.run();
+    }
+}
 
 }  // namespace bad_input

@@ -97,18 +97,6 @@ protected:
     bool otherRemovedOnPurpose_ = false;
 };
 
-struct Case {
-    const char* name;
-    std::function<void()> run;
-};
-
-void RunAll(const std::vector<Case>& cases) {
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.run();
-    }
-}
-
 TEST_F(RegistryMembersBadInput, NullOutParametersAnswerEPointerAndRunNothing) {
     auto& s = *statics_.get();
     EventRegistrationToken token{};

@@ -57,18 +57,6 @@ protected:
 
 using Calls = std::vector<std::pair<uint16_t, std::vector<std::u16string>>>;
 
-struct Case {
-    const char* name;
-    std::function<void()> run;
-};
-
-void RunAll(const std::vector<Case>& cases) {
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.run();
-    }
-}
-
 TEST_F(RpcWrapperBadInput, NullOutParametersAnswerEPointerAndSendNothing) {
     Rpc& r = *rpc_.get();
     RunAll({

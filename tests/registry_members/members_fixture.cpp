@@ -10,16 +10,6 @@ namespace abi = MorvalaFrameworkUiWinPRT;
 using morvala::test::MakeHString;
 using morvala::test::ToU16;
 
-Bytes Utf16(std::u16string_view text, bool terminator) {
-    Bytes bytes;
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
-        bytes.push_back(static_cast<BYTE>(unit >> 8));
-    }
-    if (terminator) bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
-
 Bytes Dword(uint32_t number) {
     return {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8), static_cast<BYTE>(number >> 16),
             static_cast<BYTE>(number >> 24)};

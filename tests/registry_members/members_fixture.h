@@ -17,6 +17,7 @@
 #include "platform/collections.h"
 #include "platform/registry.h"
 #include "support/component_loader.h"
+#include "support/hstring.h"
 
 namespace members_test {
 
@@ -27,8 +28,7 @@ inline constexpr char16_t kDevices[] = u"Software\\OEM\\MORVALA\\MorvalaAccessor
 inline constexpr char16_t kAccessories[] = u"Software\\OEM\\MORVALA\\MorvalaAccessories\\";
 inline constexpr char16_t kBrightness[] = u"Software\\OEM\\Morvala\\BrightnessInterface";
 
-// The little-endian bytes of UTF-16 text, with a terminating NUL when asked.
-Bytes Utf16(std::u16string_view text, bool terminator);
+using morvala::test::Utf16;
 // The four little-endian bytes of a 32-bit number.
 Bytes Dword(uint32_t number);
 // `count` units of a repeating pattern of letters and digits (no NUL).

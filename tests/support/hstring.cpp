@@ -33,4 +33,14 @@ std::string ToPrintable(HSTRING string) {
     return out;
 }
 
+std::vector<BYTE> Utf16(std::u16string_view text, bool terminator) {
+    std::vector<BYTE> bytes;
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+        bytes.push_back(static_cast<BYTE>(unit >> 8));
+    }
+    if (terminator) bytes.insert(bytes.end(), {0, 0});
+    return bytes;
+}
+
 }  // namespace morvala::test
